@@ -1,0 +1,50 @@
+// The directory list: the root, each ancestor down to the current directory
+// (open folders), then the current directory's subdirectories (closed
+// folders), indented by depth. A double-click or Enter on an entry makes it
+// the current directory; a single click only moves the highlight.
+#pragma once
+
+#include <QListView>
+
+#include <string>
+
+namespace kelvo {
+
+class DirectoryModel;
+
+class DirectoryList : public QListView {
+    Q_OBJECT
+public:
+    // Starts at the process's working directory.
+    explicit DirectoryList(QWidget* parent = nullptr);
+
+    // The current directory: absolute, ending with a separator only at a root.
+    [[nodiscard]] const std::string& Path() const { return path_; }
+    // Shows `path` (made absolute and normalised). Raises Change when the
+    // path differs from the current one; setting the same path does nothing.
+    // Throws FileError, changing nothing, when the directory cannot be read.
+    void setPath(const std::string& path);
+    // Re-reads the subdirectories of the current path; raises no Change.
+    void Refresh();
+
+    [[nodiscard]] int ListCount() const;
+    // The path of entry `index` (an ancestor or a subdirectory).
+    [[nodiscard]] std::string entryPath(int index) const;
+
+signals:
+    void Change();
+    // A user action (double-click, Enter) failed; the message names the path
+    // and the system's reason. Errors never leave the widget as exceptions.
+    void failed(const QString& message);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void openEntry(const QModelIndex& index);
+
+    DirectoryModel* model_;
+    std::string path_;
+};
+
+} // namespace kelvo

@@ -1,0 +1,46 @@
+// The drive list: a drop-down of the file-system roots a user browses. On
+// Linux that is "/" and the mount points of real, ready volumes (disks, memory
+// cards, network shares), in path order.
+#pragma once
+
+#include <QComboBox>
+
+#include <string>
+#include <vector>
+
+namespace kelvo {
+
+class DriveList : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DriveList(QWidget* parent = nullptr);
+
+    // The selected drive's root path ("/", "/media/card"); empty when the list is empty.
+    [[nodiscard]] std::string Drive() const;
+    // Selects the drive whose root is `root`; no change when it is not listed.
+    void setDrive(const std::string& root);
+
+    [[nodiscard]] int ListIndex() const { return currentIndex(); }
+    void setListIndex(int index) { setCurrentIndex(index); }
+    [[nodiscard]] int ListCount() const { return count(); }
+
+    // The drive holding `path`: the listed root that is the longest prefix of it.
+    [[nodiscard]] std::string driveOf(const std::string& path) const;
+    // A drive's current directory: the process's working directory when it
+    // lies on that drive, otherwise the drive's root.
+    [[nodiscard]] std::string currentDirectoryOf(const std::string& root) const;
+
+    // Re-reads the mounted volumes, keeping the selection when its drive is still there.
+    void Refresh();
+    // Replaces the listed roots (tests, and platforms with a fixed set).
+    void setDrives(const std::vector<std::string>& roots);
+
+signals:
+    // The selected drive changed, by the user or by code.
+    void Change();
+};
+
+// The roots the drive list offers on this system, "/" first.
+[[nodiscard]] std::vector<std::string> mountedDriveRoots();
+
+} // namespace kelvo

@@ -1,0 +1,52 @@
+// The file list: the files of one directory that match a pattern list such
+// as "*.bin ;*.gba ;*.agb", in name order, hidden files left out. Backed by a
+// flat model of names, so it holds a hundred thousand entries lightly.
+#pragma once
+
+#include <QListView>
+
+#include <string>
+#include <vector>
+
+namespace kelvo {
+
+class FileNameModel;
+
+class FileList : public QListView {
+    Q_OBJECT
+public:
+    // Starts on the process's working directory with the pattern "*.*".
+    explicit FileList(QWidget* parent = nullptr);
+
+    [[nodiscard]] const std::string& Pattern() const { return pattern_; }
+    // Sets the pattern list and re-reads the directory.
+    void setPattern(const std::string& patternList);
+
+    [[nodiscard]] const std::string& Path() const { return path_; }
+    // Points the list at a directory and reads it; the selection is cleared.
+    // Throws FileError, changing nothing, when the directory cannot be read.
+    void setPath(const std::string& directory);
+
+    // Re-reads the directory; keeps the selected name when it is still listed.
+    // Raises no Click.
+    void Refresh();
+
+    // The selected file's name without its directory; empty when none is selected.
+    [[nodiscard]] std::string FileName() const;
+    [[nodiscard]] int ListCount() const;
+    [[nodiscard]] int ListIndex() const; // -1 when nothing is selected
+    void setListIndex(int index);        // selects by code; raises no Click
+    [[nodiscard]] const std::vector<std::string>& names() const;
+
+signals:
+    // The user selected a name with the mouse (also clicking the selected one
+    // again) or moved the selection with the keyboard.
+    void Click();
+
+private:
+    FileNameModel* model_;
+    std::string path_;
+    std::string pattern_;
+};
+
+} // namespace kelvo

@@ -1,0 +1,187 @@
+// The Game Boy Advance cartridge header: where its fields lie, how they are
+// decoded into the texts the windows show, and the file operations on an
+// image (measure, read the header, write the title, copy to the title's name).
+//
+// Plain C++: no user-interface code, so it builds and tests without a display.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvo {
+
+// ---------------------------------------------------------------------------
+// Header layout. Offsets count bytes from the start of the image file.
+
+inline constexpr std::size_t kTitleOffset = 0xA0;
+inline constexpr std::size_t kTitleWidth = 12;
+inline constexpr std::size_t kGameTypeOffset = 0xAC;
+inline constexpr std::size_t kCartIdOffset = 0xAD;
+inline constexpr std::size_t kCartIdWidth = 2;
+inline constexpr std::size_t kTerritoryOffset = 0xAF;
+inline constexpr std::size_t kMakerOffset = 0xB0;
+inline constexpr std::size_t kMakerWidth = 2;
+// The complement check covers 0xA0..0xBC and is stored at 0xBD.
+inline constexpr std::size_t kCheckOffset = 0xBD;
+// One read of 0xA0..0xBD takes every field above and the check byte.
+inline constexpr std::size_t kHeaderReadOffset = kTitleOffset;
+inline constexpr std::size_t kHeaderReadLength = kCheckOffset - kTitleOffset + 1; // 30
+// A whole cartridge header ends here; writing a title needs at least this much.
+inline constexpr std::int64_t kMinWritableLength = 0xC0; // 192
+
+using TitleBytes = std::array<std::uint8_t, kTitleWidth>;
+
+// The header fields as read from an image. Character fields hold the raw
+// bytes (one character per byte, NUL-padded, not NUL-terminated); decode them
+// with visibleText() and the decode* functions.
+struct RomHeader {
+    TitleBytes title{};
+    std::uint8_t gameType = 0;
+    std::array<std::uint8_t, kCartIdWidth> cartId{};
+    std::uint8_t territory = 0;
+    std::array<std::uint8_t, kMakerWidth> makerCode{};
+    std::int64_t sizeBytes = 0;
+    std::int64_t sizeMbit = 0;
+    std::uint8_t storedCheck = 0;   // byte 0xBD as found in the image
+    std::uint8_t computedCheck = 0; // what 0xBD should hold for bytes 0xA0..0xBC
+
+    [[nodiscard]] bool checkValid() const { return storedCheck == computedCheck; }
+};
+
+// ---------------------------------------------------------------------------
+// One-byte character mapping: Windows-1252, with its five unassigned bytes
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) mapped to the C1 controls of the same value,
+// so every byte decodes to one character and encodes back to the same byte.
+// Texts outside this module are UTF-8.
+
+[[nodiscard]] char32_t decodeByte(std::uint8_t byte);
+[[nodiscard]] std::optional<std::uint8_t> encodeChar(char32_t ch);
+[[nodiscard]] inline bool isRepresentable(char32_t ch) { return encodeChar(ch).has_value(); }
+
+// Decodes every byte, NULs included, to UTF-8.
+[[nodiscard]] std::string decodeBytes(std::span<const std::uint8_t> bytes);
+
+// The characters of a field up to, not including, the first NUL, as UTF-8.
+[[nodiscard]] std::string visibleText(std::span<const std::uint8_t> field);
+
+// The 12 bytes written for a typed title (UTF-8): the first 12 characters,
+// blank-padded; a character the mapping cannot represent, or a malformed
+// UTF-8 sequence, becomes '?'.
+[[nodiscard]] TitleBytes encodeTitle(std::string_view text);
+
+// Number of characters (code points) in a UTF-8 text; a malformed byte counts as one.
+[[nodiscard]] std::size_t characterCount(std::string_view utf8);
+
+// ---------------------------------------------------------------------------
+// Decoding. Comparisons are exact and case-sensitive.
+
+[[nodiscard]] std::string decodeMaker(std::span<const std::uint8_t, kMakerWidth> makerCode);
+[[nodiscard]] std::string decodeGameType(std::uint8_t gameType);
+// "J - Japanese", "E - English", ...; an unknown letter is shown as itself,
+// a NUL as the empty text.
+[[nodiscard]] std::string decodeTerritory(std::uint8_t territory);
+
+// The complement check byte over the 29 bytes 0xA0..0xBC.
+[[nodiscard]] std::uint8_t headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset> bytes);
+
+// ---------------------------------------------------------------------------
+// Size figures.
+
+// Whole megabits: bytes / 131072, rounded to nearest, ties to even.
+[[nodiscard]] std::int64_t megabitsFromBytes(std::int64_t sizeBytes);
+// "32Mbit".
+[[nodiscard]] std::string megabitText(std::int64_t sizeMbit);
+// The decimal separator of the process's C locale (set by the application).
+[[nodiscard]] std::string localeDecimalSeparator();
+// Megabits / 8 in general number format followed by "MB": "4MB", "2.875MB", "0.125MB".
+[[nodiscard]] std::string megabyteText(std::int64_t sizeMbit,
+                                       std::string_view decimalSeparator = localeDecimalSeparator());
+
+// ---------------------------------------------------------------------------
+// Errors. Every failing file-system step throws one FileError carrying the
+// operation, the path and the system's reason; its what() reads
+//   Cannot open "/roms/a.gba": Permission denied
+
+class FileError : public std::runtime_error {
+public:
+    enum class Kind {
+        System,        // a system call failed; code() holds errno
+        NotRegular,    // a directory, FIFO, device... named like an image
+        TooShort,      // shorter than a whole header; writing refused
+        InvalidName,   // a title that cannot name a file
+        SameFile,      // the copy's target is its source
+        AlreadyExists, // the copy's target exists and replacing was not allowed
+    };
+
+    FileError(Kind kind, std::string operation, std::string path, std::string reason, int code = 0);
+
+    [[nodiscard]] Kind kind() const { return kind_; }
+    [[nodiscard]] const std::string& operation() const { return operation_; }
+    [[nodiscard]] const std::string& path() const { return path_; }
+    [[nodiscard]] const std::string& reason() const { return reason_; }
+    [[nodiscard]] int code() const { return code_; }
+
+private:
+    Kind kind_;
+    std::string operation_;
+    std::string path_;
+    std::string reason_;
+    int code_;
+};
+
+// ---------------------------------------------------------------------------
+// Paths and image file operations. Paths are native (bytes on POSIX).
+
+inline constexpr char kDirSeparator =
+#ifdef _WIN32
+    '\\';
+#else
+    '/';
+#endif
+
+// Directory path + name, with one separator between them (none added after a root).
+[[nodiscard]] std::string joinPath(std::string_view directoryPath, std::string_view name);
+
+// Length of a regular file in bytes, from the file system.
+[[nodiscard]] std::int64_t imageLength(const std::string& path);
+
+// Reads the header fields and the check byte with one read of 0xA0..0xBD and
+// the size from the same open file; bytes past the end of a short image read
+// as NUL. Fills sizeBytes and sizeMbit too.
+void readHeader(const std::string& path, RomHeader& header);
+
+// Writes the 12 title bytes at 0xA0 of an existing image of at least 192
+// bytes. When the check byte was valid before, the new check is written too;
+// a check that was already wrong is left alone.
+void writeTitle(const std::string& path, const TitleBytes& editTitle);
+
+// Why a title cannot name a file in a directory: std::nullopt when it can,
+// otherwise a sentence naming the offending characters.
+[[nodiscard]] std::optional<std::string> titleNameProblem(std::string_view titleText);
+
+enum class Overwrite { Refuse, Replace };
+
+// Copies the image to joinPath(directoryPath, titleText + ".gba") through a
+// temporary file in that directory, renamed over the target when complete.
+// Returns the target path.
+std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
+                        std::string_view titleText, Overwrite overwrite = Overwrite::Refuse);
+
+// Appends the whole of `data` to the file at `path` (created if missing) with
+// one write, so a failure never leaves part of it behind.
+void appendToFile(const std::string& path, std::string_view data);
+
+} // namespace kelvo
+
+#include "romheader/dirlist.h"
+
+namespace kelvo {
+
+} // namespace kelvo
