@@ -1,0 +1,213 @@
+// Reading and retitling images on disk, and refusing what is not one.
+#include "romheader/romheader.h"
+#include "romheader/tests/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+namespace {
+
+using namespace kelvo;
+using namespace kelvo::test;
+
+constexpr std::int64_t kSampleLength = 4194304;
+
+class ImageFileTest : public ScratchDirTest {};
+
+TEST_F(ImageFileTest, ReadsTheSampleHeaderAndSize) {
+    const std::string image = path("sample.gba");
+    writeFile(image, sampleImage());
+    ASSERT_EQ(::truncate(image.c_str(), kSampleLength), 0) << "could not extend the sample image";
+
+    RomHeader header;
+    readHeader(image, header);
+    EXPECT_EQ(visibleText(header.title), "SAMPLE TITLE");
+    EXPECT_EQ(header.gameType, 'A');
+    EXPECT_EQ(visibleText(header.cartId), "XY");
+    EXPECT_EQ(header.territory, 'J');
+    EXPECT_EQ(visibleText(header.makerCode), "01");
+    EXPECT_EQ(header.sizeBytes, kSampleLength);
+    EXPECT_EQ(header.sizeMbit, 32);
+    EXPECT_EQ(header.storedCheck, 0x50);
+    EXPECT_TRUE(header.checkValid()) << "computed check " << int{header.computedCheck};
+    EXPECT_EQ(imageLength(image), kSampleLength);
+}
+
+// Whatever lies past the end of a short image reads as NUL.
+class ShortImageRead : public ScratchDirTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(ShortImageRead, FieldsPastTheEndAreNul) {
+    const std::size_t length = GetParam();
+    const Bytes bytes = sampleImage(length);
+    const std::string image = path("short.gba");
+    writeFile(image, bytes);
+
+    RomHeader header;
+    ASSERT_NO_THROW(readHeader(image, header)) << "a " << length << "-byte image must read";
+    const auto expected = [&](std::size_t offset) -> int {
+        return offset < length ? bytes[offset] : 0;
+    };
+    for (std::size_t i = 0; i < kTitleWidth; ++i)
+        EXPECT_EQ(header.title[i], expected(kTitleOffset + i)) << "title byte " << i;
+    EXPECT_EQ(header.gameType, expected(kGameTypeOffset));
+    EXPECT_EQ(header.cartId[1], expected(kCartIdOffset + 1));
+    EXPECT_EQ(header.territory, expected(kTerritoryOffset));
+    EXPECT_EQ(header.makerCode[1], expected(kMakerOffset + 1));
+    EXPECT_EQ(header.storedCheck, expected(kCheckOffset));
+    EXPECT_EQ(header.sizeBytes, static_cast<std::int64_t>(length));
+}
+
+std::string lengthName(const ::testing::TestParamInfo<std::size_t>& info) {
+    return std::to_string(info.param) + "_bytes";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, ShortImageRead, ::testing::Values(0, 100, 0xA5, 0xB1, 0xBD, 0xBE),
+                         lengthName);
+
+// Retitling changes the 12 title bytes, and the check byte only when it was
+// valid before; nothing else and not the length.
+struct RetitleRow {
+    const char* name;
+    const char* title;
+    std::optional<std::uint8_t> storedCheck; // replaces the valid 0x50
+    std::uint8_t checkAfter;
+};
+
+class Retitle : public ScratchDirTest, public ::testing::WithParamInterface<RetitleRow> {};
+
+TEST_P(Retitle, ChangesOnlyTitleAndCheck) {
+    const RetitleRow& row = GetParam();
+    Bytes before = sampleImage();
+    if (row.storedCheck)
+        before[kCheckOffset] = *row.storedCheck;
+    const std::string image = path("sample.gba");
+    writeFile(image, before);
+
+    const TitleBytes title = encodeTitle(row.title);
+    writeTitle(image, title);
+
+    Bytes expected = before;
+    std::copy(title.begin(), title.end(), expected.begin() + kTitleOffset);
+    expected[kCheckOffset] = row.checkAfter;
+    const Bytes after = readFile(image);
+    ASSERT_EQ(after.size(), before.size()) << "the image's length changed";
+    for (std::size_t i = 0; i < after.size(); ++i)
+        ASSERT_EQ(after[i], expected[i]) << "byte 0x" << std::hex << i << " is wrong";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, Retitle,
+    ::testing::Values(RetitleRow{"valid_check_kept_valid", "MY GAME", std::nullopt, 0x34},
+                      RetitleRow{"new_title_valid_check", "NEW TITLE", std::nullopt, 0xC8},
+                      RetitleRow{"wrong_check_left_alone", "NEW TITLE", 0x12, 0x12}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class ShortImageWrite : public ScratchDirTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(ShortImageWrite, RefusedAndUnchanged) {
+    const Bytes before = sampleImage(GetParam());
+    const std::string image = path("short.gba");
+    writeFile(image, before);
+    try {
+        writeTitle(image, encodeTitle("NEW TITLE"));
+        FAIL() << "a " << GetParam() << "-byte image was written";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.kind(), FileError::Kind::TooShort) << error.what();
+        EXPECT_NE(std::string(error.what()).find(image), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(readFile(image), before) << "a refused image was changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, ShortImageWrite, ::testing::Values(0, 100, 191), lengthName);
+
+TEST_F(ImageFileTest, WholeHeaderOf192BytesIsWritable) {
+    const std::string image = path("exact.gba");
+    writeFile(image, sampleImage(kMinWritableLength));
+    writeTitle(image, encodeTitle("NEW TITLE"));
+    RomHeader header;
+    readHeader(image, header);
+    EXPECT_EQ(visibleText(header.title), "NEW TITLE   ");
+    EXPECT_EQ(header.sizeBytes, kMinWritableLength);
+    EXPECT_TRUE(header.checkValid());
+}
+
+TEST_F(ImageFileTest, VanishedImageIsNotCreated) {
+    const std::string image = path("gone.gba");
+    try {
+        writeTitle(image, encodeTitle("NEW TITLE"));
+        FAIL() << "writing a missing image did not fail";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.code(), ENOENT);
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot open \"" + image + "\": No such file or directory");
+    }
+    EXPECT_TRUE(namesIn(dir()).empty()) << "writeTitle created a file";
+}
+
+// Every operation on a path that is not a regular file fails at once with the
+// path and the reason; a FIFO must never block.
+struct NotAnImageRow {
+    const char* name;
+    const char* node; // "missing", "directory" or "fifo"
+    std::function<void(const std::string&)> operation;
+    FileError::Kind kind;
+    const char* reason;
+};
+
+class NotAnImage : public ScratchDirTest, public ::testing::WithParamInterface<NotAnImageRow> {};
+
+TEST_P(NotAnImage, FailsAtOnceWithPathAndReason) {
+    const NotAnImageRow& row = GetParam();
+    const std::string target = path("x.gba");
+    if (std::string_view(row.node) == "directory") {
+        ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    } else if (std::string_view(row.node) == "fifo") {
+        ASSERT_EQ(::mkfifo(target.c_str(), 0644), 0);
+    }
+
+    ::alarm(10); // a blocking open would hang here; the alarm ends the test instead
+    try {
+        row.operation(target);
+        ADD_FAILURE() << "no error for a " << row.node;
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.kind(), row.kind) << error.what();
+        const std::string message = error.what();
+        EXPECT_NE(message.find('"' + target + '"'), std::string::npos) << message;
+        EXPECT_NE(message.find(row.reason), std::string::npos) << message;
+    }
+    ::alarm(0);
+}
+
+const auto kMeasure = [](const std::string& p) { (void)imageLength(p); };
+const auto kRead = [](const std::string& p) {
+    RomHeader header;
+    readHeader(p, header);
+};
+const auto kWrite = [](const std::string& p) { writeTitle(p, encodeTitle("X")); };
+const auto kAppend = [](const std::string& p) { appendToFile(p, "line\n"); };
+const auto kCopy = [](const std::string& p) { (void)copyToTitle(p, "/nonexistent", "T"); };
+
+using K = FileError::Kind;
+INSTANTIATE_TEST_SUITE_P(
+    Paths, NotAnImage,
+    ::testing::Values(
+        NotAnImageRow{"measure_missing", "missing", kMeasure, K::System, "No such file"},
+        NotAnImageRow{"read_missing", "missing", kRead, K::System, "No such file"},
+        NotAnImageRow{"copy_missing", "missing", kCopy, K::System, "No such file"},
+        NotAnImageRow{"measure_directory", "directory", kMeasure, K::NotRegular, "directory"},
+        NotAnImageRow{"read_directory", "directory", kRead, K::NotRegular, "directory"},
+        NotAnImageRow{"write_directory", "directory", kWrite, K::NotRegular, "directory"},
+        NotAnImageRow{"append_directory", "directory", kAppend, K::NotRegular, "directory"},
+        NotAnImageRow{"copy_directory", "directory", kCopy, K::NotRegular, "directory"},
+        NotAnImageRow{"measure_fifo", "fifo", kMeasure, K::NotRegular, "FIFO"},
+        NotAnImageRow{"read_fifo", "fifo", kRead, K::NotRegular, "FIFO"},
+        NotAnImageRow{"write_fifo", "fifo", kWrite, K::NotRegular, "FIFO"},
+        NotAnImageRow{"append_fifo", "fifo", kAppend, K::NotRegular, "FIFO"},
+        NotAnImageRow{"copy_fifo", "fifo", kCopy, K::NotRegular, "FIFO"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
