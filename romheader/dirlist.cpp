@@ -1,0 +1,200 @@
+#include "romheader/dirlist.h"
+
+#include "romheader/romheader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace kelvo {
+
+namespace {
+
+[[nodiscard]] constexpr unsigned char foldCase(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+
+[[nodiscard]] bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+[[nodiscard]] FileError systemError(const char* operation, const std::string& path, int code) {
+    return FileError(FileError::Kind::System, operation, path, std::strerror(code), code);
+}
+
+class DirectoryHandle {
+public:
+    explicit DirectoryHandle(const std::string& path) : dir_(::opendir(path.c_str())) {
+        if (dir_ == nullptr)
+            throw systemError("read directory", path, errno);
+    }
+    ~DirectoryHandle() { ::closedir(dir_); }
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+
+    [[nodiscard]] DIR* get() const { return dir_; }
+
+private:
+    DIR* dir_;
+};
+
+enum class EntryType { Other, Regular, Directory };
+
+// d_type answers for most file systems; links and file systems that leave it
+// unknown need one stat, which follows links (a dangling link is Other).
+[[nodiscard]] EntryType entryType(int directoryFd, const dirent& entry) {
+    switch (entry.d_type) {
+    case DT_REG:
+        return EntryType::Regular;
+    case DT_DIR:
+        return EntryType::Directory;
+    case DT_LNK:
+    case DT_UNKNOWN: {
+        struct stat status {};
+        if (::fstatat(directoryFd, entry.d_name, &status, 0) != 0)
+            return EntryType::Other;
+        if (S_ISREG(status.st_mode))
+            return EntryType::Regular;
+        if (S_ISDIR(status.st_mode))
+            return EntryType::Directory;
+        return EntryType::Other;
+    }
+    default:
+        return EntryType::Other;
+    }
+}
+
+// The visible entries of `directory` for which keep(type, name) holds, sorted.
+template <typename Keep>
+[[nodiscard]] std::vector<std::string> listEntries(const std::string& directory, Keep keep) {
+    DirectoryHandle handle(directory);
+    const int fd = ::dirfd(handle.get());
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(handle.get());
+        if (entry == nullptr) {
+            if (errno != 0)
+                throw systemError("read directory", directory, errno);
+            break;
+        }
+        const std::string_view name(entry->d_name);
+        if (name.empty() || name.front() == '.')
+            continue;
+        if (keep(name, [&] { return entryType(fd, *entry); }))
+            names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return nameLess(a, b); });
+    return names;
+}
+
+} // namespace
+
+std::vector<std::string> parsePatterns(std::string_view patternList) {
+    std::vector<std::string> patterns;
+    while (!patternList.empty()) {
+        const std::size_t end = std::min(patternList.find(';'), patternList.size());
+        std::string_view pattern = patternList.substr(0, end);
+        while (!pattern.empty() && isBlank(pattern.front()))
+            pattern.remove_prefix(1);
+        while (!pattern.empty() && isBlank(pattern.back()))
+            pattern.remove_suffix(1);
+        if (!pattern.empty())
+            patterns.emplace_back(pattern);
+        patternList.remove_prefix(std::min(end + 1, patternList.size()));
+    }
+    return patterns;
+}
+
+bool matchesPattern(std::string_view name, std::string_view pattern) {
+    // Greedy match with one backtrack point: the last '*' seen absorbs one
+    // more byte whenever the rest fails, so the cost stays linear in practice.
+    std::size_t n = 0;
+    std::size_t p = 0;
+    std::size_t starPattern = std::string_view::npos;
+    std::size_t starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starPattern = p++;
+            starName = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || foldCase(pattern[p]) == foldCase(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starPattern != std::string_view::npos) {
+            p = starPattern + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool nameLess(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const unsigned char x = foldCase(a[i]);
+        const unsigned char y = foldCase(b[i]);
+        if (x != y)
+            return x < y;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;
+}
+
+std::vector<std::string> listMatchingFiles(const std::string& directory,
+                                           const std::vector<std::string>& patterns) {
+    return listEntries(directory, [&](std::string_view name, auto typeOf) {
+        const bool matches = std::any_of(patterns.begin(), patterns.end(),
+                                         [&](const auto& p) { return matchesPattern(name, p); });
+        return matches && typeOf() == EntryType::Regular;
+    });
+}
+
+std::vector<std::string> listSubdirectories(const std::string& directory) {
+    return listEntries(
+        directory, [](std::string_view, auto typeOf) { return typeOf() == EntryType::Directory; });
+}
+
+std::vector<std::string> ancestorsOf(const std::string& path) {
+    std::vector<std::string> ancestors;
+    std::string current;
+    std::size_t pos = 0;
+    if (!path.empty() && path.front() == '/') {
+        current = "/";
+        ancestors.push_back(current);
+    }
+    while (pos < path.size()) {
+        const std::size_t start = path.find_first_not_of('/', pos);
+        if (start == std::string::npos)
+            break;
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (!current.empty() && current.back() != '/')
+            current += '/';
+        current.append(path, start, end - start);
+        ancestors.push_back(current);
+        pos = end;
+    }
+    return ancestors;
+}
+
+std::string baseName(const std::string& path) {
+    const std::size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos)
+        return path.empty() ? std::string() : std::string("/");
+    const std::size_t slash = path.rfind('/', end);
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(start, end + 1 - start);
+}
+
+} // namespace kelvo
