@@ -7,6 +7,7 @@
 #include <QListView>
 
 #include <string>
+#include <vector>
 
 namespace kelvo {
 
@@ -25,6 +26,7 @@ public:
     // Throws FileError, changing nothing, when the directory cannot be read.
     void setPath(const std::string& path);
     // Re-reads the subdirectories of the current path; raises no Change.
+    // Throws FileError, changing nothing, when the directory cannot be read.
     void Refresh();
 
     [[nodiscard]] int ListCount() const;
@@ -42,6 +44,9 @@ protected:
 
 private:
     void openEntry(const QModelIndex& index);
+    // Rebuilds the entries for path_ and highlights the entry `highlight`
+    // (the current directory when that entry is gone).
+    void showListing(std::vector<std::string> subdirectories, const std::string& highlight);
 
     DirectoryModel* model_;
     std::string path_;

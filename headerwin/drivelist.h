@@ -38,6 +38,12 @@ public:
 signals:
     // The selected drive changed, by the user or by code.
     void Change();
+
+private:
+    void replaceRoots(const std::vector<std::string>& roots);
+    [[nodiscard]] int indexOfRoot(const std::string& root) const;
+
+    bool rebuilding_ = false; // the items are being replaced; Change is raised once afterwards
 };
 
 // The roots the drive list offers on this system, "/" first.

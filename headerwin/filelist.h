@@ -19,7 +19,9 @@ public:
     explicit FileList(QWidget* parent = nullptr);
 
     [[nodiscard]] const std::string& Pattern() const { return pattern_; }
-    // Sets the pattern list and re-reads the directory.
+    // Sets the pattern list and re-reads the directory. When the directory
+    // cannot be read the new pattern still holds, the list is emptied and
+    // FileError is thrown.
     void setPattern(const std::string& patternList);
 
     [[nodiscard]] const std::string& Path() const { return path_; }
@@ -28,7 +30,8 @@ public:
     void setPath(const std::string& directory);
 
     // Re-reads the directory; keeps the selected name when it is still listed.
-    // Raises no Click.
+    // Raises no Click. Throws FileError, changing nothing, when the directory
+    // cannot be read.
     void Refresh();
 
     // The selected file's name without its directory; empty when none is selected.
@@ -43,10 +46,25 @@ signals:
     // again) or moved the selection with the keyboard.
     void Click();
 
+protected:
+    // Click comes from these user events only, never from changes made by code.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    // A file list keeps one name selected once the user picked one: Ctrl+click
+    // and Ctrl+Space select instead of deselecting, a press below the names
+    // changes nothing.
+    [[nodiscard]] QItemSelectionModel::SelectionFlags
+    selectionCommand(const QModelIndex& index, const QEvent* event = nullptr) const override;
+
 private:
+    // Replaces the names and selects `keep` when it is among them.
+    void showNames(std::vector<std::string> names, const std::string& keep);
+
     FileNameModel* model_;
     std::string path_;
     std::string pattern_;
+    std::vector<std::string> patterns_; // pattern_ split by parsePatterns
 };
 
 } // namespace kelvo

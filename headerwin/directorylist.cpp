@@ -1,0 +1,200 @@
+#include "headerwin/directorylist.h"
+
+#include "headerwin/browsing.h"
+#include "romheader/dirlist.h"
+#include "romheader/romheader.h"
+
+#include <QAbstractListModel>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <utility>
+
+namespace kelvo {
+
+namespace {
+
+constexpr int kDepthRole = Qt::UserRole + 1;
+
+// QListView has no indentation of its own: shift each entry right by its depth.
+class IndentDelegate : public QStyledItemDelegate {
+public:
+    IndentDelegate(int indent, QObject* parent) : QStyledItemDelegate(parent), indent_(indent) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shifted(option);
+        shifted.rect.setLeft(option.rect.left() + offset(index));
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+
+    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(offset(index), 0);
+    }
+
+private:
+    [[nodiscard]] int offset(const QModelIndex& index) const {
+        return indent_ * index.data(kDepthRole).toInt();
+    }
+
+    int indent_;
+};
+
+} // namespace
+
+// The ancestors of the current directory, root first, then its subdirectories.
+class DirectoryModel : public QAbstractListModel {
+public:
+    DirectoryModel(QIcon openIcon, QIcon closedIcon, QObject* parent)
+        : QAbstractListModel(parent), openIcon_(std::move(openIcon)),
+          closedIcon_(std::move(closedIcon)) {}
+
+    void reset(const std::string& path, std::vector<std::string> subdirectories) {
+        beginResetModel();
+        path_ = path;
+        ancestors_ = ancestorsOf(path);
+        subdirectories_ = std::move(subdirectories);
+        endResetModel();
+    }
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(ancestors_.size() + subdirectories_.size());
+    }
+
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override {
+        if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+            return {};
+        const auto row = std::size_t(index.row());
+        const bool ancestor = row < ancestors_.size();
+        switch (role) {
+        case Qt::DisplayRole:
+            return ancestor ? displayText(baseName(ancestors_[row]))
+                            : displayText(subdirectories_[row - ancestors_.size()]);
+        case Qt::ToolTipRole:
+            return displayText(entryPath(index.row()));
+        case Qt::DecorationRole:
+            return ancestor ? openIcon_ : closedIcon_;
+        case kDepthRole:
+            return int(ancestor ? row : ancestors_.size());
+        default:
+            return {};
+        }
+    }
+
+    [[nodiscard]] std::string entryPath(int row) const {
+        if (row < 0 || row >= rowCount())
+            return {};
+        const auto entry = std::size_t(row);
+        if (entry < ancestors_.size())
+            return ancestors_[entry];
+        return joinPath(path_, subdirectories_[entry - ancestors_.size()]);
+    }
+
+    [[nodiscard]] int rowOf(const std::string& path) const {
+        for (int row = 0; row < rowCount(); ++row) {
+            if (entryPath(row) == path)
+                return row;
+        }
+        return -1;
+    }
+
+    [[nodiscard]] int currentDirectoryRow() const { return int(ancestors_.size()) - 1; }
+
+private:
+    QIcon openIcon_;
+    QIcon closedIcon_;
+    std::string path_;
+    std::vector<std::string> ancestors_;
+    std::vector<std::string> subdirectories_;
+};
+
+namespace {
+
+[[nodiscard]] QIcon closedFolderIcon(const QStyle* style) {
+    QIcon icon = style->standardIcon(QStyle::SP_DirClosedIcon);
+    return icon.isNull() ? style->standardIcon(QStyle::SP_DirIcon) : icon;
+}
+
+} // namespace
+
+DirectoryList::DirectoryList(QWidget* parent)
+    : QListView(parent), model_(new DirectoryModel(style()->standardIcon(QStyle::SP_DirOpenIcon),
+                                                   closedFolderIcon(style()), this)) {
+    setModel(model_);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setItemDelegate(new IndentDelegate(style()->pixelMetric(QStyle::PM_SmallIconSize) / 2, this));
+    connect(this, &QAbstractItemView::doubleClicked, this, &DirectoryList::openEntry);
+
+    // A working directory that is gone or unreadable still shows where it was.
+    const std::string start = workingDirectory();
+    path_ = normalisedPath(start.empty() ? std::string("/") : start);
+    std::vector<std::string> subdirectories;
+    try {
+        subdirectories = listSubdirectories(path_);
+    } catch (const FileError&) {
+    }
+    showListing(std::move(subdirectories), path_);
+}
+
+void DirectoryList::setPath(const std::string& path) {
+    std::string target = normalisedPath(path);
+    if (target == path_)
+        return;
+    std::vector<std::string> subdirectories = listSubdirectories(target);
+    path_ = std::move(target);
+    showListing(std::move(subdirectories), path_);
+    emit Change();
+}
+
+void DirectoryList::Refresh() {
+    std::vector<std::string> subdirectories = listSubdirectories(path_);
+    const QModelIndex highlighted = currentIndex();
+    showListing(std::move(subdirectories),
+                highlighted.isValid() ? model_->entryPath(highlighted.row()) : path_);
+}
+
+int DirectoryList::ListCount() const {
+    return model_->rowCount();
+}
+
+std::string DirectoryList::entryPath(int index) const {
+    return model_->entryPath(index);
+}
+
+void DirectoryList::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        state() != QAbstractItemView::EditingState) {
+        event->accept();
+        openEntry(currentIndex());
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void DirectoryList::openEntry(const QModelIndex& index) {
+    if (!index.isValid())
+        return;
+    // Runs inside Qt's event dispatch: report failures, never throw through it.
+    try {
+        setPath(model_->entryPath(index.row()));
+    } catch (const std::exception& e) {
+        emit failed(QString::fromUtf8(e.what()));
+    }
+}
+
+void DirectoryList::showListing(std::vector<std::string> subdirectories,
+                                const std::string& highlight) {
+    model_->reset(path_, std::move(subdirectories));
+    int row = model_->rowOf(highlight);
+    if (row < 0)
+        row = model_->currentDirectoryRow();
+    const QModelIndex index = model_->index(row);
+    setCurrentIndex(index);
+    scrollTo(index);
+}
+
+} // namespace kelvo

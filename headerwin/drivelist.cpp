@@ -1,0 +1,143 @@
+#include "headerwin/drivelist.h"
+
+#include "headerwin/browsing.h"
+
+#include <QScopedValueRollback>
+#include <QStorageInfo>
+
+#include <algorithm>
+#include <array>
+
+#include <sys/stat.h>
+
+namespace kelvo {
+
+namespace {
+
+// Kernel and memory file systems: nothing a user keeps images on.
+constexpr std::array<std::string_view, 24> kPseudoFileSystems = {
+    "proc",     "sysfs",  "devtmpfs",  "tmpfs",    "devpts",     "cgroup",
+    "cgroup2",  "mqueue", "debugfs",   "tracefs",  "securityfs", "pstore",
+    "bpf",      "autofs", "hugetlbfs", "configfs", "fusectl",    "binfmt_misc",
+    "squashfs", "nsfs",   "ramfs",     "efivarfs", "rpc_pipefs", "overlay",
+};
+
+[[nodiscard]] bool isPseudoFileSystem(std::string_view type) {
+    return std::find(kPseudoFileSystems.begin(), kPseudoFileSystems.end(), type) !=
+           kPseudoFileSystems.end();
+}
+
+// The system's own trees; removable media mounted by udisks live in /run/media.
+[[nodiscard]] bool isSystemMountPoint(std::string_view root) {
+    if (holdsPath("/run/media", root))
+        return false;
+    return holdsPath("/proc", root) || holdsPath("/sys", root) || holdsPath("/dev", root) ||
+           holdsPath("/run", root);
+}
+
+// Container runtimes bind-mount single files (/etc/hosts); only directories are drives.
+[[nodiscard]] bool isDirectory(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+} // namespace
+
+std::vector<std::string> mountedDriveRoots() {
+    std::vector<std::string> others;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid() || !volume.isReady())
+            continue;
+        const std::string root = QFile::encodeName(volume.rootPath()).toStdString();
+        const QByteArray type = volume.fileSystemType();
+        if (root == "/" || isPseudoFileSystem(std::string_view(type.constData(), type.size())) ||
+            isSystemMountPoint(root) || !isDirectory(root))
+            continue;
+        others.push_back(root);
+    }
+    std::sort(others.begin(), others.end());
+    others.erase(std::unique(others.begin(), others.end()), others.end());
+    others.insert(others.begin(), "/");
+    return others;
+}
+
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        if (!rebuilding_)
+            emit Change();
+    });
+    replaceRoots(mountedDriveRoots());
+}
+
+std::string DriveList::Drive() const {
+    return currentData().toByteArray().toStdString();
+}
+
+void DriveList::setDrive(const std::string& root) {
+    const int index = indexOfRoot(root);
+    if (index >= 0)
+        setCurrentIndex(index);
+}
+
+std::string DriveList::driveOf(const std::string& path) const {
+    const std::string target = normalisedPath(path);
+    std::string best;
+    std::size_t bestLength = 0;
+    for (int i = 0; i < count(); ++i) {
+        const std::string root = itemData(i).toByteArray().toStdString();
+        const std::string normalRoot = normalisedPath(root);
+        if (holdsPath(normalRoot, target) && (best.empty() || normalRoot.size() > bestLength)) {
+            best = root;
+            bestLength = normalRoot.size();
+        }
+    }
+    return best;
+}
+
+std::string DriveList::currentDirectoryOf(const std::string& root) const {
+    const std::string cwd = workingDirectory();
+    if (!cwd.empty() && driveOf(cwd) == root)
+        return cwd;
+    return root;
+}
+
+void DriveList::Refresh() {
+    replaceRoots(mountedDriveRoots());
+}
+
+void DriveList::setDrives(const std::vector<std::string>& roots) {
+    replaceRoots(roots);
+}
+
+void DriveList::replaceRoots(const std::vector<std::string>& roots) {
+    const std::string previousDrive = Drive();
+    const int previousIndex = currentIndex();
+    {
+        const QScopedValueRollback guard(rebuilding_, true);
+        clear();
+        for (const std::string& root : roots) {
+            if (indexOfRoot(root) < 0)
+                addItem(displayText(root), QByteArray::fromStdString(root));
+        }
+        int index = indexOfRoot(previousDrive);
+        if (index < 0)
+            index = indexOfRoot(driveOf(workingDirectory()));
+        if (index < 0 && count() > 0)
+            index = 0;
+        setCurrentIndex(index);
+    }
+    if (currentIndex() != previousIndex || Drive() != previousDrive)
+        emit Change();
+}
+
+int DriveList::indexOfRoot(const std::string& root) const {
+    if (root.empty())
+        return -1;
+    for (int i = 0; i < count(); ++i) {
+        if (itemData(i).toByteArray().toStdString() == root)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace kelvo

@@ -1,0 +1,163 @@
+#include "headerwin/filelist.h"
+
+#include "headerwin/browsing.h"
+#include "romheader/dirlist.h"
+#include "romheader/romheader.h"
+
+#include <QAbstractListModel>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <algorithm>
+#include <utility>
+
+namespace kelvo {
+
+// The listed names as raw bytes; texts are made only for the rows on screen.
+class FileNameModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void reset(std::vector<std::string> names) {
+        beginResetModel();
+        names_ = std::move(names);
+        endResetModel();
+    }
+
+    [[nodiscard]] const std::vector<std::string>& names() const { return names_; }
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(names_.size());
+    }
+
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+            return {};
+        return displayText(names_[std::size_t(index.row())]);
+    }
+
+    // The names are sorted by nameLess, so a name is found by bisection.
+    [[nodiscard]] int rowOf(const std::string& name) const {
+        const auto it = std::lower_bound(
+            names_.begin(), names_.end(), name,
+            [](const std::string& a, const std::string& b) { return nameLess(a, b); });
+        return it != names_.end() && *it == name ? int(it - names_.begin()) : -1;
+    }
+
+private:
+    std::vector<std::string> names_;
+};
+
+FileList::FileList(QWidget* parent)
+    : QListView(parent), model_(new FileNameModel(this)), pattern_("*.*"),
+      patterns_(parsePatterns(pattern_)) {
+    setModel(model_);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    // An unreadable working directory leaves the list empty until it is pointed elsewhere.
+    path_ = workingDirectory();
+    if (path_.empty())
+        return;
+    try {
+        model_->reset(listMatchingFiles(path_, patterns_));
+    } catch (const FileError&) {
+    }
+}
+
+void FileList::setPattern(const std::string& patternList) {
+    pattern_ = patternList;
+    patterns_ = parsePatterns(patternList);
+    if (path_.empty())
+        return;
+    try {
+        showNames(listMatchingFiles(path_, patterns_), {});
+    } catch (const FileError&) {
+        showNames({}, {});
+        throw;
+    }
+}
+
+void FileList::setPath(const std::string& directory) {
+    std::string target = normalisedPath(directory);
+    std::vector<std::string> names = listMatchingFiles(target, patterns_);
+    path_ = std::move(target);
+    showNames(std::move(names), {});
+}
+
+void FileList::Refresh() {
+    if (path_.empty())
+        return;
+    const std::string selected = FileName();
+    showNames(listMatchingFiles(path_, patterns_), selected);
+}
+
+std::string FileList::FileName() const {
+    const int row = ListIndex();
+    return row < 0 ? std::string() : model_->names()[std::size_t(row)];
+}
+
+int FileList::ListCount() const {
+    return model_->rowCount();
+}
+
+int FileList::ListIndex() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() && selectionModel()->isSelected(current) ? current.row() : -1;
+}
+
+void FileList::setListIndex(int index) {
+    if (index < 0 || index >= ListCount()) {
+        selectionModel()->clear();
+        return;
+    }
+    const QModelIndex modelIndex = model_->index(index);
+    selectionModel()->setCurrentIndex(modelIndex, QItemSelectionModel::ClearAndSelect);
+    scrollTo(modelIndex);
+}
+
+const std::vector<std::string>& FileList::names() const {
+    return model_->names();
+}
+
+void FileList::mousePressEvent(QMouseEvent* event) {
+    QListView::mousePressEvent(event);
+    // Pressing the selected name again is a click too: the window re-reads that file.
+    const QModelIndex pressed = indexAt(event->position().toPoint());
+    if (pressed.isValid() && ListIndex() == pressed.row())
+        emit Click();
+}
+
+void FileList::mouseMoveEvent(QMouseEvent* event) {
+    const int before = ListIndex();
+    QListView::mouseMoveEvent(event);
+    if (ListIndex() != before && ListIndex() >= 0)
+        emit Click();
+}
+
+void FileList::keyPressEvent(QKeyEvent* event) {
+    const int before = ListIndex();
+    QListView::keyPressEvent(event);
+    if (ListIndex() != before && ListIndex() >= 0)
+        emit Click();
+}
+
+QItemSelectionModel::SelectionFlags FileList::selectionCommand(const QModelIndex& index,
+                                                               const QEvent* event) const {
+    if (!index.isValid()) // a press below the last name keeps the selection
+        return QItemSelectionModel::NoUpdate;
+    QItemSelectionModel::SelectionFlags command = QListView::selectionCommand(index, event);
+    if (command.testFlag(QItemSelectionModel::Deselect))
+        command = QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    return command;
+}
+
+void FileList::showNames(std::vector<std::string> names, const std::string& keep) {
+    model_->reset(std::move(names));
+    const int row = keep.empty() ? -1 : model_->rowOf(keep);
+    if (row >= 0)
+        setListIndex(row);
+}
+
+} // namespace kelvo

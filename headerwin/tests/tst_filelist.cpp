@@ -1,0 +1,241 @@
+// The file list: which names it shows, and exactly when it raises Click.
+#include "headerwin/filelist.h"
+#include "listtestsupport.h"
+#include "romheader/romheader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using kelvo::FileList;
+
+using kelvo::test::makeFiles;
+using kelvo::test::toStringList;
+
+namespace {
+const char* const kImagePatterns = "*.bin ;*.gba ;*.agb";
+}
+
+class FileListTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void showsMatchingFilesInNameOrder_data();
+    void showsMatchingFilesInNameOrder();
+    void nonUtf8NameKeepsItsBytes();
+    void mouseClickRaisesOneClick();
+    void keyboardMoveRaisesOneClick_data();
+    void keyboardMoveRaisesOneClick();
+    void codeRaisesNoClick();
+    void refreshKeepsSelectionAndListsNewFiles();
+    void unreadableDirectoryChangesNothing();
+
+private:
+    void clickRow(int row, Qt::KeyboardModifiers modifiers = {});
+    [[nodiscard]] std::string dir() const { return tmp_->path().toStdString(); }
+
+    std::unique_ptr<QTemporaryDir> tmp_;
+    std::unique_ptr<FileList> list_;
+};
+
+void FileListTest::init() {
+    tmp_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(tmp_->isValid());
+    makeFiles(tmp_->path(),
+              {"b.gba", "a.bin", "A.bin", "C.AGB", "d.gba", ".hidden.gba", "notes.txt"});
+    QVERIFY(QDir(tmp_->path()).mkdir("folder.gba"));
+    list_ = std::make_unique<FileList>();
+    list_->setObjectName("File1");
+    list_->setPattern(kImagePatterns);
+    list_->setPath(dir());
+    list_->resize(200, 300);
+    list_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(list_.get()));
+}
+
+void FileListTest::cleanup() {
+    list_.reset();
+    tmp_.reset();
+}
+
+void FileListTest::clickRow(int row, Qt::KeyboardModifiers modifiers) {
+    const QRect rect = list_->visualRect(list_->model()->index(row, 0));
+    QVERIFY2(rect.isValid(), "the row must be laid out");
+    QTest::mouseClick(list_->viewport(), Qt::LeftButton, modifiers, rect.center());
+}
+
+void FileListTest::showsMatchingFilesInNameOrder_data() {
+    QTest::addColumn<QString>("patternList");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("image patterns")
+        << kImagePatterns << QStringList{"A.bin", "a.bin", "b.gba", "C.AGB", "d.gba"};
+    QTest::newRow("one pattern, other case") << "*.BIN" << QStringList{"A.bin", "a.bin"};
+    QTest::newRow("every name") << "*" << QStringList{"A.bin", "a.bin", "b.gba",
+                                                      "C.AGB", "d.gba", "notes.txt"};
+    QTest::newRow("question marks") << "?.gba" << QStringList{"b.gba", "d.gba"};
+    QTest::newRow("nothing matches") << "*.zip" << QStringList{};
+}
+
+void FileListTest::showsMatchingFilesInNameOrder() {
+    QFETCH(QString, patternList);
+    QFETCH(QStringList, expected);
+
+    list_->setPattern(patternList.toStdString());
+    QCOMPARE(toStringList(list_->names()), expected);
+    QCOMPARE(list_->ListCount(), expected.size());
+    QStringList shown;
+    for (int row = 0; row < list_->model()->rowCount(); ++row)
+        shown << list_->model()->index(row, 0).data().toString();
+    QCOMPARE(shown, expected);
+}
+
+void FileListTest::nonUtf8NameKeepsItsBytes() {
+    const std::string name = "caf\xE9.gba"; // Latin-1, not valid UTF-8
+    const std::string path = kelvo::joinPath(dir(), name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    QVERIFY2(fd >= 0, "QFile cannot name it: its names are Unicode");
+    ::close(fd);
+    const auto removeIt = qScopeGuard([&] { ::unlink(path.c_str()); }); // nor remove it
+    list_->Refresh();
+
+    const auto& names = list_->names();
+    const auto it = std::find(names.begin(), names.end(), name);
+    QVERIFY2(it != names.end(), "the raw name must be listed");
+    const int row = int(it - names.begin());
+    clickRow(row);
+    QCOMPARE(list_->FileName(), name);
+    QVERIFY2(list_->model()->index(row, 0).data().toString().startsWith("caf"),
+             "the name is shown, its bad byte replaced");
+}
+
+void FileListTest::mouseClickRaisesOneClick() {
+    QSignalSpy clicks(list_.get(), &FileList::Click);
+
+    clickRow(2);
+    QCOMPARE(clicks.count(), 1);
+    QCOMPARE(list_->FileName(), std::string("b.gba"));
+
+    clickRow(2);
+    QCOMPARE(clicks.count(), 2); // the window re-reads the same file
+    QCOMPARE(list_->FileName(), std::string("b.gba"));
+
+    clickRow(2, Qt::ControlModifier);
+    QCOMPARE(clicks.count(), 3);
+    QCOMPARE(list_->FileName(), std::string("b.gba")); // Ctrl+click does not deselect
+
+    clickRow(0);
+    QCOMPARE(clicks.count(), 4);
+    QCOMPARE(list_->FileName(), std::string("A.bin"));
+    QCOMPARE(list_->ListIndex(), 0);
+
+    const QRect last = list_->visualRect(list_->model()->index(list_->ListCount() - 1, 0));
+    QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, last.center() + QPoint(0, 100));
+    QCOMPARE(clicks.count(), 4); // below the last name
+    QCOMPARE(list_->FileName(), std::string("A.bin"));
+
+    // Dragging with the button held selects each name passed over.
+    const auto centre = [&](int row) {
+        return list_->visualRect(list_->model()->index(row, 0)).center();
+    };
+    QTest::mousePress(list_->viewport(), Qt::LeftButton, {}, centre(1));
+    QTest::mouseMove(list_->viewport(), centre(3));
+    QTest::mouseRelease(list_->viewport(), Qt::LeftButton, {}, centre(3));
+    QCOMPARE(list_->FileName(), std::string("C.AGB"));
+    QCOMPARE(clicks.count(), 6);
+}
+
+void FileListTest::keyboardMoveRaisesOneClick_data() {
+    QTest::addColumn<int>("startRow");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("expectedRow");
+
+    // Names: A.bin, a.bin, b.gba, C.AGB, d.gba.
+    QTest::newRow("down") << 0 << int(Qt::Key_Down) << 1;
+    QTest::newRow("up") << 2 << int(Qt::Key_Up) << 1;
+    QTest::newRow("end") << 0 << int(Qt::Key_End) << 4;
+    QTest::newRow("home") << 3 << int(Qt::Key_Home) << 0;
+    QTest::newRow("page down") << 0 << int(Qt::Key_PageDown) << 4;
+    QTest::newRow("letter jumps") << 0 << int(Qt::Key_C) << 3;
+    QTest::newRow("up at the top stays") << 0 << int(Qt::Key_Up) << 0;
+    QTest::newRow("down at the end stays") << 4 << int(Qt::Key_Down) << 4;
+}
+
+void FileListTest::keyboardMoveRaisesOneClick() {
+    QFETCH(int, startRow);
+    QFETCH(int, key);
+    QFETCH(int, expectedRow);
+
+    clickRow(startRow);
+    QSignalSpy clicks(list_.get(), &FileList::Click);
+    QTest::keyClick(list_.get(), Qt::Key(key));
+    QCOMPARE(list_->ListIndex(), expectedRow);
+    QCOMPARE(list_->FileName(), list_->names()[std::size_t(expectedRow)]);
+    QCOMPARE(clicks.count(), expectedRow == startRow ? 0 : 1);
+}
+
+void FileListTest::codeRaisesNoClick() {
+    QSignalSpy clicks(list_.get(), &FileList::Click);
+    list_->setListIndex(3);
+    QCOMPARE(list_->FileName(), std::string("C.AGB"));
+    list_->Refresh();
+    QCOMPARE(list_->FileName(), std::string("C.AGB"));
+    list_->setPath(dir());
+    QCOMPARE(list_->FileName(), std::string()); // pointing at a directory clears the selection
+    QCOMPARE(list_->ListIndex(), -1);
+    list_->setPattern("*.gba");
+    list_->setListIndex(-1);
+    QCOMPARE(clicks.count(), 0);
+}
+
+void FileListTest::refreshKeepsSelectionAndListsNewFiles() {
+    QSignalSpy clicks(list_.get(), &FileList::Click);
+    clickRow(2);
+    QCOMPARE(list_->FileName(), std::string("b.gba"));
+
+    makeFiles(tmp_->path(), {"B.bin", "0.gba"});
+    list_->Refresh();
+    QCOMPARE(toStringList(list_->names()),
+             (QStringList{"0.gba", "A.bin", "a.bin", "B.bin", "b.gba", "C.AGB", "d.gba"}));
+    QCOMPARE(list_->FileName(), std::string("b.gba"));
+    QCOMPARE(list_->ListIndex(), 4);
+
+    QVERIFY(QFile::remove(tmp_->path() + "/b.gba"));
+    list_->Refresh();
+    QCOMPARE(list_->FileName(), std::string()); // the selected file is gone
+    QCOMPARE(clicks.count(), 1);
+}
+
+void FileListTest::unreadableDirectoryChangesNothing() {
+    clickRow(1);
+    const std::string missing = dir() + "/missing";
+    try {
+        list_->setPath(missing);
+        QFAIL("pointing at a missing directory must throw");
+    } catch (const kelvo::FileError& e) {
+        QVERIFY2(std::string(e.what()).find(missing) != std::string::npos, e.what());
+    }
+    QCOMPARE(list_->Path(), dir());
+    QCOMPARE(list_->ListCount(), 5);
+    QCOMPARE(list_->FileName(), std::string("a.bin"));
+
+    // A directory removed under the list: Refresh fails and keeps what is shown.
+    QVERIFY(tmp_->remove());
+    QVERIFY_THROWS_EXCEPTION(kelvo::FileError, list_->Refresh());
+    QCOMPARE(list_->ListCount(), 5);
+    QCOMPARE(list_->FileName(), std::string("a.bin"));
+}
+
+QTEST_MAIN(FileListTest)
+#include "tst_filelist.moc"
