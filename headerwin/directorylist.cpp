@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <utility>
 
@@ -194,7 +195,19 @@ void DirectoryList::showListing(std::vector<std::string> subdirectories,
         row = model_->currentDirectoryRow();
     const QModelIndex index = model_->index(row);
     setCurrentIndex(index);
-    scrollTo(index);
+    revealHighlight();
+}
+
+void DirectoryList::revealHighlight() {
+    // Show as many ancestors above the highlight as fit, as a tree would.
+    scrollToTop();
+    scrollTo(currentIndex(), EnsureVisible);
+}
+
+void DirectoryList::showEvent(QShowEvent* event) {
+    QListView::showEvent(event);
+    // Scrolling before the first layout has no effect; repeat it once laid out.
+    QTimer::singleShot(0, this, &DirectoryList::revealHighlight);
 }
 
 } // namespace kelvo

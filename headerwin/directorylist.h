@@ -41,8 +41,10 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void revealHighlight();
     void openEntry(const QModelIndex& index);
     // Rebuilds the entries for path_ and highlights the entry `highlight`
     // (the current directory when that entry is gone).

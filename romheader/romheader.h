@@ -63,7 +63,9 @@ struct RomHeader {
 
 [[nodiscard]] char32_t decodeByte(std::uint8_t byte);
 [[nodiscard]] std::optional<std::uint8_t> encodeChar(char32_t ch);
-[[nodiscard]] inline bool isRepresentable(char32_t ch) { return encodeChar(ch).has_value(); }
+[[nodiscard]] inline bool isRepresentable(char32_t ch) {
+    return encodeChar(ch).has_value();
+}
 
 // Decodes every byte, NULs included, to UTF-8.
 [[nodiscard]] std::string decodeBytes(std::span<const std::uint8_t> bytes);
@@ -89,7 +91,8 @@ struct RomHeader {
 [[nodiscard]] std::string decodeTerritory(std::uint8_t territory);
 
 // The complement check byte over the 29 bytes 0xA0..0xBC.
-[[nodiscard]] std::uint8_t headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset> bytes);
+[[nodiscard]] std::uint8_t
+headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset> bytes);
 
 // ---------------------------------------------------------------------------
 // Size figures.
@@ -101,8 +104,8 @@ struct RomHeader {
 // The decimal separator of the process's C locale (set by the application).
 [[nodiscard]] std::string localeDecimalSeparator();
 // Megabits / 8 in general number format followed by "MB": "4MB", "2.875MB", "0.125MB".
-[[nodiscard]] std::string megabyteText(std::int64_t sizeMbit,
-                                       std::string_view decimalSeparator = localeDecimalSeparator());
+[[nodiscard]] std::string
+megabyteText(std::int64_t sizeMbit, std::string_view decimalSeparator = localeDecimalSeparator());
 
 // ---------------------------------------------------------------------------
 // Errors. Every failing file-system step throws one FileError carrying the
@@ -182,6 +185,4 @@ void appendToFile(const std::string& path, std::string_view data);
 
 #include "romheader/dirlist.h"
 
-namespace kelvo {
-
-} // namespace kelvo
+namespace kelvo {} // namespace kelvo
