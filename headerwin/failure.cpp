@@ -1,0 +1,31 @@
+#include "headerwin/failure.h"
+
+#include <QMessageBox>
+
+namespace kelvo {
+
+namespace {
+// Names and titles come from untrusted files: never let a label read them as markup.
+QMessageBox* makeBox(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
+    auto* box =
+        new QMessageBox(icon, QString::fromUtf8(kProgramName), text, QMessageBox::NoButton, parent);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+} // namespace
+
+void showFailure(QWidget* parent, const QString& message) {
+    QMessageBox* box = makeBox(parent, QMessageBox::Critical, message);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->exec();
+}
+
+bool confirm(QWidget* parent, const QString& question) {
+    QMessageBox* box = makeBox(parent, QMessageBox::Question, question);
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    return box->exec() == QMessageBox::Yes;
+}
+
+} // namespace kelvo

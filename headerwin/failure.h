@@ -1,0 +1,32 @@
+// The one way a failure reaches the user: a modal message box titled
+// "Kelvo-GBA" carrying the error's text (operation, path, system reason).
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <optional>
+
+class QWidget;
+
+namespace kelvo {
+
+inline constexpr const char* kProgramName = "Kelvo-GBA";
+
+void showFailure(QWidget* parent, const QString& message);
+
+// Asks a yes/no question with "No" as the default answer.
+[[nodiscard]] bool confirm(QWidget* parent, const QString& question);
+
+// Runs one handler; returns the text of the failure that stopped it, if any.
+// Errors never cross Qt's event loop as exceptions: every handler goes through this.
+template <typename Handler> std::optional<QString> attempt(Handler&& handler) {
+    try {
+        handler();
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+}
+
+} // namespace kelvo

@@ -1,0 +1,384 @@
+#include "headerwin/headerwindow.h"
+
+#include "headerwin/directorylist.h"
+#include "headerwin/drivelist.h"
+#include "headerwin/failure.h"
+#include "headerwin/filelist.h"
+#include "headerwin/twipslayout.h"
+#include "headerwin/wrappingbutton.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QValidator>
+
+#include <filesystem>
+
+namespace kelvo {
+
+namespace {
+
+constexpr int kClientWidth = 4680;
+constexpr int kClientHeight = 4695;
+
+// Lets through only what the one-byte title mapping can store, so what is
+// typed is exactly what "Edit Header" writes.
+class TitleValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        for (const QChar ch : input) {
+            if (ch.isSurrogate() || !isRepresentable(ch.unicode()))
+                return Invalid;
+        }
+        return Acceptable;
+    }
+};
+
+template <typename Widget, typename... Args>
+Widget* makeNamed(const char* name, QWidget* parent, Args&&... args) {
+    auto* widget = new Widget(std::forward<Args>(args)..., parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLabel* makeCaption(const char* name, const char* text, QWidget* parent) {
+    return makeNamed<QLabel>(name, parent, QString::fromLatin1(text));
+}
+
+// A label whose text the handlers set. Screen readers announce the value,
+// with the caption beside it as its description.
+QLabel* makeValue(const char* name, const QLabel* caption, QWidget* parent) {
+    auto* label = makeNamed<QLabel>(name, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAccessibleDescription(caption ? caption->text() : QString());
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QString hexByte(std::uint8_t value) {
+    return QStringLiteral("0x") +
+           QString::number(value, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+} // namespace
+
+HeaderWindow::HeaderWindow(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Kelvo-GBA - Kelvo By Orlan"));
+    createControls();
+    createMenus();
+    layOutControls();
+    connectHandlers();
+    Form_Load();
+}
+
+void HeaderWindow::createControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    Drive1 = makeNamed<DriveList>("Drive1", client);
+    Dir1 = makeNamed<DirectoryList>("Dir1", client);
+    File1 = makeNamed<FileList>("File1", client);
+    File1->setPattern("*.bin ;*.gba ;*.agb");
+    cmdEdit = makeNamed<QPushButton>("cmdEdit", client, QStringLiteral("Edit Header"));
+    cmdRen =
+        makeNamed<WrappingButton>("cmdRen", client, QStringLiteral("Rename File To ROM Title"), 2);
+    Image1 = makeNamed<QLabel>("Image1", client);
+    Image1->setScaledContents(true);
+    Image1->setAccessibleName(QStringLiteral("Kelvo-GBA banner"));
+    cmdExit = makeNamed<QPushButton>("cmdExit", client, QStringLiteral("Exit"));
+    cmdEdit->setEnabled(false);
+    cmdRen->setEnabled(false);
+
+    Frame1 = makeNamed<QGroupBox>("Frame1", client, QStringLiteral("IMAGE INFO"));
+    Label1 = makeCaption("Label1", "Header", Frame1);
+    txtheader = makeNamed<QLineEdit>("txtheader", Frame1);
+    txtheader->setMaxLength(int(kTitleWidth));
+    txtheader->setValidator(new TitleValidator(txtheader));
+    txtheader->setAccessibleName(QStringLiteral("Header"));
+    QPalette buttonFace = txtheader->palette();
+    buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
+    txtheader->setPalette(buttonFace);
+    Label1->setBuddy(txtheader);
+    lblcheck = makeValue("lblcheck", nullptr, Frame1);
+    lblcheck->setAccessibleDescription(QStringLiteral("Header check"));
+
+    Label2 = makeCaption("Label2", "Size (Mbit)", Frame1);
+    lblsizembit = makeValue("lblsizembit", Label2, Frame1);
+    Label3 = makeCaption("Label3", "Size (MB)", Frame1);
+    lblsizemb = makeValue("lblsizemb", Label3, Frame1);
+    Label8 = makeCaption("Label8", "Advance", Frame1);
+    lbladv = makeValue("lbladv", Label8, Frame1);
+    Label4 = makeCaption("Label4", "Territory", Frame1);
+    lblterritory = makeValue("lblterritory", Label4, Frame1);
+    Label5 = makeCaption("Label5", "Cart ID", Frame1);
+    lblid = makeValue("lblid", Label5, Frame1);
+    Label9 = makeCaption("Label9", "Manufacturer", Frame1);
+    lblman = makeValue("lblman", Label9, Frame1);
+
+    // The right-hand captions read towards their values.
+    for (QLabel* caption : {Label4, Label5, Label9})
+        caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    for (QLabel* caption : {Label1, Label2, Label3, Label8})
+        caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    setTabOrder(Drive1, Dir1);
+    setTabOrder(Dir1, File1);
+    setTabOrder(File1, cmdEdit);
+    setTabOrder(cmdEdit, cmdExit);
+    setTabOrder(cmdExit, txtheader);
+    setTabOrder(txtheader, cmdRen);
+    Drive1->setFocus();
+}
+
+void HeaderWindow::layOutControls() {
+    TwipsLayout layout;
+    layout.place(Drive1, 120, 120, 1815, 315);
+    layout.place(Dir1, 120, 600, 1815, 1665);
+    layout.place(File1, 2040, 120, 2535, 1650);
+    layout.place(cmdEdit, 2040, 1800, 1215, 495);
+    layout.place(cmdRen, 3360, 1800, 1215, 495);
+    layout.place(Image1, 120, 2400, 3135, 495);
+    layout.place(cmdExit, 3360, 2400, 1215, 495);
+    // The group reaches the client's right edge, where its frame stays visible.
+    layout.place(Frame1, 0, 3000, kClientWidth, 1695);
+    layout.place(Label1, 960, 240, 615, 255);
+    layout.place(txtheader, 1680, 240, 1695, 285);
+    layout.place(lblcheck, 3480, 240, 1095, 255);
+    layout.place(Label2, 120, 600, 855, 255);
+    layout.place(lblsizembit, 960, 600, 1095, 255);
+    layout.place(Label3, 120, 960, 855, 255);
+    layout.place(lblsizemb, 960, 960, 1095, 255);
+    layout.place(Label8, 120, 1320, 735, 255);
+    layout.place(lbladv, 960, 1320, 1095, 255);
+    layout.place(Label4, 2640, 600, 615, 255);
+    layout.place(lblterritory, 3360, 600, 1215, 255);
+    layout.place(Label5, 2760, 960, 495, 255);
+    layout.place(lblid, 3360, 960, 1215, 255);
+    layout.place(Label9, 2280, 1320, 975, 255);
+    layout.place(lblman, 3360, 1320, 1215, 255);
+
+    for (QLabel* caption : {Label1, Label2, Label3, Label4, Label5, Label8, Label9})
+        layout.mustFit(caption, {caption->text()});
+    layout.mustFit(cmdEdit, {cmdEdit->text()});
+    layout.mustFit(cmdExit, {cmdExit->text()});
+    layout.mustFitWrapped(cmdRen, cmdRen->text(), cmdRen->lineCount());
+    layout.mustFit(txtheader, {QStringLiteral("SAMPLE TITLE")});
+    layout.mustFit(lblcheck, {QStringLiteral("Check OK"), QStringLiteral("Check bad")});
+    layout.mustFit(lblsizembit, {QStringLiteral("2048Mbit")});
+    layout.mustFit(lblsizemb, {QStringLiteral("256MB"), QStringLiteral("2.875MB")});
+    layout.mustFit(lbladv, {QStringLiteral("A - Yes")});
+    layout.mustFit(lblterritory, {QStringLiteral("J - Japanese"), QStringLiteral("P - European"),
+                                  QStringLiteral("S - Spanish")});
+    layout.mustFit(lblid, {QStringLiteral("WW")});
+    layout.mustFit(lblman, {QStringLiteral("01 - Nintendo"), QStringLiteral("08 - Capcom")});
+    layout.mustFit(Drive1, {QStringLiteral("/")});
+
+    const double scale = layout.fitScale();
+    layout.apply(scale);
+    centralWidget()->setFixedSize(TwipsLayout::toPixels(QSize(kClientWidth, kClientHeight), scale));
+    adjustSize();
+    setFixedSize(sizeHint());
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void HeaderWindow::connectHandlers() {
+    const auto route = [this](auto* sender, auto signal, void (HeaderWindow::*handler)()) {
+        connect(sender, signal, this,
+                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
+    };
+    route(Drive1, &DriveList::Change, &HeaderWindow::Drive1_Change);
+    route(Dir1, &DirectoryList::Change, &HeaderWindow::Dir1_Change);
+    route(File1, &FileList::Click, &HeaderWindow::File1_Click);
+    route(cmdEdit, &QPushButton::clicked, &HeaderWindow::cmdEdit_Click);
+    route(cmdRen, &QPushButton::clicked, &HeaderWindow::cmdRen_Click);
+    route(cmdExit, &QPushButton::clicked, &HeaderWindow::cmdExit_Click);
+    connect(Dir1, &DirectoryList::failed, this, &HeaderWindow::reportFailure);
+}
+
+template <typename Handler> void HeaderWindow::guarded(Handler&& handler) {
+    if (const auto failure = attempt(std::forward<Handler>(handler)))
+        reportFailure(*failure);
+}
+
+void HeaderWindow::reportFailure(const QString& message) {
+    emit failureReported(message);
+    showFailure(this, message);
+}
+
+void HeaderWindow::createMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    listWindowAction_ = file->addAction(QStringLiteral("ROM List Generator..."), this,
+                                        [this] { guarded([this] { showListWindow(); }); });
+    listWindowAction_->setObjectName(QStringLiteral("actListWindow"));
+    listWindowAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    listWindowAction_->setEnabled(false);
+    file->addSeparator();
+    QAction* exit = file->addAction(QStringLiteral("Exit"), this,
+                                    [this] { guarded([this] { cmdExit_Click(); }); });
+    exit->setObjectName(QStringLiteral("actExit"));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction* about =
+        help->addAction(QStringLiteral("About Kelvo-GBA"), this, &HeaderWindow::showAbout);
+    about->setObjectName(QStringLiteral("actAbout"));
+}
+
+void HeaderWindow::showAbout() {
+    QString version = QCoreApplication::applicationVersion();
+    QMessageBox box(
+        QMessageBox::Information, QStringLiteral("About Kelvo-GBA"),
+        QStringLiteral("Kelvo-GBA %1\n\nShows the cartridge header of Game Boy Advance ROM images, "
+                       "writes new titles into them, copies them to files named after their "
+                       "titles and lists a directory's images to a text file.")
+            .arg(version),
+        QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setIconPixmap(windowIcon().pixmap(48, 48));
+    box.exec();
+}
+
+void HeaderWindow::setListWindowFactory(ListWindowFactory factory) {
+    listWindowFactory_ = std::move(factory);
+    listWindowAction_->setEnabled(bool(listWindowFactory_));
+}
+
+void HeaderWindow::showListWindow() {
+    if (!listWindowFactory_)
+        return;
+    if (!listWindow_) {
+        listWindow_ = listWindowFactory_(this);
+        // Closing it through its frame discards it; "Back" only hides it.
+        listWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    listWindow_->show();
+    listWindow_->raise();
+    listWindow_->activateWindow();
+}
+
+void HeaderWindow::setBanner(const QPixmap& banner) {
+    Image1->setPixmap(banner);
+}
+
+void HeaderWindow::Form_Load() {
+    guarded([this] {
+        // Open where the program was started: the drive holding the working directory.
+        const std::string start = std::filesystem::current_path().string();
+        Drive1->setDrive(Drive1->driveOf(start));
+        Dir1->setPath(Drive1->currentDirectoryOf(Drive1->Drive()));
+    });
+    cmdEdit->setEnabled(false);
+    cmdRen->setEnabled(false);
+}
+
+void HeaderWindow::Drive1_Change() {
+    if (Drive1->ListCount() == 0)
+        return;
+    Dir1->setPath(Drive1->currentDirectoryOf(Drive1->Drive()));
+}
+
+void HeaderWindow::Dir1_Change() {
+    File1->setPath(Dir1->Path());
+    clearImageInfo();
+    cmdEdit->setEnabled(false);
+    cmdRen->setEnabled(false);
+}
+
+void HeaderWindow::clearImageInfo() {
+    lblsizemb->clear();
+    lblsizembit->clear();
+    txtheader->clear();
+    lblterritory->clear();
+    lblid->clear();
+    lbladv->clear();
+    lblman->clear();
+    lblcheck->clear();
+    lblcheck->setToolTip(QString());
+}
+
+void HeaderWindow::File1_Click() {
+    cmdEdit->setEnabled(true);
+    cmdRen->setEnabled(true);
+    // The names listed come from the file list's own directory.
+    romPath = joinPath(File1->Path(), File1->FileName());
+
+    // Never leave a previous image's values beside a file that could not be read.
+    const auto failure = attempt([this] {
+        header.sizeBytes = imageLength(romPath);
+        header.sizeMbit = megabitsFromBytes(header.sizeBytes);
+        lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
+        lblsizemb->setText(
+            fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
+
+        readHeader(romPath, header);
+
+        txtheader->setText(fromUtf8(visibleText(header.title)));
+        lblid->setText(fromUtf8(visibleText(header.cartId)));
+        lblman->setText(fromUtf8(decodeMaker(header.makerCode)));
+        lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
+        lblterritory->setText(fromUtf8(decodeTerritory(header.territory)));
+        showCheck(header);
+    });
+    if (failure) {
+        clearImageInfo();
+        reportFailure(*failure);
+    }
+}
+
+void HeaderWindow::showCheck(const RomHeader& shown) {
+    lblcheck->setText(shown.checkValid() ? QStringLiteral("Check OK")
+                                         : QStringLiteral("Check bad"));
+    lblcheck->setToolTip(QStringLiteral("Header check byte: stored %1, computed %2")
+                             .arg(hexByte(shown.storedCheck), hexByte(shown.computedCheck)));
+}
+
+void HeaderWindow::cmdEdit_Click() {
+    romPath = joinPath(File1->Path(), File1->FileName());
+    editTitle = encodeTitle(txtheader->text().toStdString());
+    writeTitle(romPath, editTitle);
+    File1->Refresh();
+}
+
+void HeaderWindow::cmdRen_Click() {
+    const std::string title = txtheader->text().toStdString();
+    try {
+        copyToTitle(romPath, File1->Path(), title, Overwrite::Refuse);
+    } catch (const FileError& error) {
+        if (error.kind() != FileError::Kind::AlreadyExists)
+            throw;
+        const QString name = fromUtf8(baseName(error.path()));
+        if (!confirm(this, QStringLiteral("%1 already exists. Replace it?").arg(name)))
+            return;
+        copyToTitle(romPath, File1->Path(), title, Overwrite::Replace);
+    }
+    File1->Refresh();
+}
+
+void HeaderWindow::cmdExit_Click() {
+    close();
+}
+
+void HeaderWindow::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program, whatever other windows are open.
+    event->accept();
+    QCoreApplication::quit();
+}
+
+} // namespace kelvo

@@ -1,0 +1,72 @@
+#include "testsupport.h"
+
+#include "romheader/romheader.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kelvo::test {
+
+void writeImage(const QString& path, const ImageSpec& spec) {
+    std::vector<std::uint8_t> head(0xC0, 0);
+    std::copy_n(spec.title.begin(), std::min(spec.title.size(), kTitleWidth),
+                head.begin() + kTitleOffset);
+    std::copy_n(spec.gameCode.begin(), std::min<std::size_t>(spec.gameCode.size(), 4),
+                head.begin() + kGameTypeOffset);
+    std::copy_n(spec.maker.begin(), std::min(spec.maker.size(), kMakerWidth),
+                head.begin() + kMakerOffset);
+    head[0xB2] = 0x96; // the fixed value real headers carry
+    const std::uint8_t check =
+        headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset>(
+            head.data() + kTitleOffset, kCheckOffset - kTitleOffset));
+    head[kCheckOffset] = spec.validCheck ? check : std::uint8_t(check + 1);
+
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot create test image " + path.toStdString());
+    const auto headLength = std::min<std::int64_t>(spec.size, std::int64_t(head.size()));
+    file.write(reinterpret_cast<const char*>(head.data()), headLength);
+    if (spec.size > headLength)
+        file.resize(spec.size);
+}
+
+std::vector<std::uint8_t> readBytes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray data = file.readAll();
+    return {data.begin(), data.end()};
+}
+
+void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write " + path.toStdString());
+    file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, button, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (text)
+            *text = box->text();
+        if (QAbstractButton* answer = box->button(button))
+            answer->click();
+        else
+            box->reject();
+    });
+    timer->start();
+}
+
+} // namespace kelvo::test

@@ -1,0 +1,478 @@
+// Drives the header window through its controls with real mouse and key
+// events, on images built in a fresh temporary directory.
+#include "headerwin/directorylist.h"
+#include "headerwin/drivelist.h"
+#include "headerwin/filelist.h"
+#include "headerwin/headerwindow.h"
+#include "headerwin/wrappingbutton.h"
+#include "romheader/romheader.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <sys/stat.h>
+
+using namespace kelvo;
+using namespace kelvo::test;
+
+namespace {
+const char* const kValueNames[] = {"lblsizembit", "lblsizemb", "lbladv",  "lblterritory",
+                                   "lblid",       "lblman",    "lblcheck"};
+}
+
+class HeaderWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startState();
+    void showsDecodedHeader_data();
+    void showsDecodedHeader();
+    void territoryNeverStaysFromPreviousImage();
+    void directoryChangeBlanksEverything();
+    void sameDirectoryAgainChangesNothing();
+    void editThenCopyToTitle();
+    void editKeepsValidCheckValid();
+    void editFailuresChangeNothing_data();
+    void editFailuresChangeNothing();
+    void copyAsksBeforeReplacing_data();
+    void copyAsksBeforeReplacing();
+    void copyRefusesUnsafeTitles_data();
+    void copyRefusesUnsafeTitles();
+    void failedClickIsReportedAndWindowStaysUsable();
+    void titleBoxAcceptsOnlyStorableCharacters_data();
+    void titleBoxAcceptsOnlyStorableCharacters();
+    void everyCaptionAndValueFits();
+    void tabOrderFollowsTheLayout();
+    void exitClosesTheWindow();
+
+private:
+    template <typename T> T* child(const char* name) const {
+        T* widget = window->findChild<T*>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no control named %s", name);
+        return widget;
+    }
+    QString text(const char* name) const {
+        if (auto* label = window->findChild<QLabel*>(QString::fromLatin1(name)))
+            return label->text();
+        return child<QLineEdit>(name)->text();
+    }
+    QString path(const QString& name) const { return dir->filePath(name); }
+    // Clicks a name as listed now; `refresh` first re-reads the directory.
+    void clickFile(const QString& name, bool refresh = true);
+    void openDirectory(const QString& absolutePath);
+    void typeTitle(const QString& title);
+    void recreateWindow();
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<HeaderWindow> window;
+    QString previousDirectory;
+};
+
+void HeaderWindowTest::init() {
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    previousDirectory = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir->path()));
+    writeImage(path(QStringLiteral("sample.gba")));
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("sub")));
+    recreateWindow();
+}
+
+void HeaderWindowTest::cleanup() {
+    window.reset();
+    QDir::setCurrent(previousDirectory);
+    dir.reset();
+}
+
+void HeaderWindowTest::recreateWindow() {
+    window = std::make_unique<HeaderWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void HeaderWindowTest::clickFile(const QString& name, bool refresh) {
+    auto* list = child<FileList>("File1");
+    if (refresh)
+        list->Refresh();
+    const auto& names = list->names();
+    const auto it = std::find(names.begin(), names.end(), name.toStdString());
+    QVERIFY2(it != names.end(), qPrintable(QStringLiteral("%1 is not listed").arg(name)));
+    const QModelIndex index = list->model()->index(int(it - names.begin()), 0);
+    list->scrollTo(index);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+}
+
+void HeaderWindowTest::openDirectory(const QString& absolutePath) {
+    auto* dirs = child<DirectoryList>("Dir1");
+    for (int row = 0; row < dirs->ListCount(); ++row) {
+        if (dirs->entryPath(row) == absolutePath.toStdString()) {
+            const QModelIndex index = dirs->model()->index(row, 0);
+            dirs->scrollTo(index);
+            const QPoint at = dirs->visualRect(index).center();
+            QTest::mouseClick(dirs->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(dirs->viewport(), Qt::LeftButton, {}, at);
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("%1 is not in the directory list").arg(absolutePath)));
+}
+
+void HeaderWindowTest::typeTitle(const QString& title) {
+    auto* box = child<QLineEdit>("txtheader");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    // Key events carrying the text, as a keyboard layout or input method sends
+    // them; QTest::keyClicks only knows Latin-1 key codes.
+    for (const QChar ch : title) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(box, &press);
+        QApplication::sendEvent(box, &release);
+    }
+}
+
+void HeaderWindowTest::startState() {
+    QCOMPARE(child<DirectoryList>("Dir1")->Path(), QDir::currentPath().toStdString());
+    QCOMPARE(child<FileList>("File1")->names(), std::vector<std::string>{"sample.gba"});
+    QVERIFY2(!child<QPushButton>("cmdEdit")->isEnabled(), "Edit Header must start disabled");
+    QVERIFY2(!child<QPushButton>("cmdRen")->isEnabled(), "Rename must start disabled");
+    QCOMPARE(window->windowTitle(), QStringLiteral("Kelvo-GBA - Kelvo By Orlan"));
+    QCOMPARE(child<QGroupBox>("Frame1")->title(), QStringLiteral("IMAGE INFO"));
+    QCOMPARE(child<DriveList>("Drive1")->Drive(),
+             child<DriveList>("Drive1")->driveOf(QDir::currentPath().toStdString()));
+    for (const char* name : kValueNames)
+        QVERIFY2(text(name).isEmpty(), name);
+}
+
+void HeaderWindowTest::showsDecodedHeader_data() {
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("gameCode");
+    QTest::addColumn<QString>("maker");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("validCheck");
+    QTest::addColumn<QStringList>(
+        "shown"); // title, Mbit, MB, cart ID, advance, territory, maker, check
+
+    QTest::newRow("Nintendo, Japanese")
+        << "SAMPLE TITLE"
+        << "AXYJ"
+        << "01" << qint64(4194304) << true
+        << QStringList{"SAMPLE TITLE", "32Mbit",       "4MB",           "XY",
+                       "A - Yes",      "J - Japanese", "01 - Nintendo", "Check OK"};
+    QTest::newRow("Capcom, not advance")
+        << "CAPCOM"
+        << "BPQJ"
+        << "08" << qint64(3000000) << true
+        << QStringList{"CAPCOM", "23Mbit",       "2.875MB",     "PQ",
+                       "No",     "J - Japanese", "08 - Capcom", "Check OK"};
+    QTest::newRow("unknown maker shown as is")
+        << "X"
+        << "AABE"
+        << "7Z" << qint64(131072) << false
+        << QStringList{"X", "1Mbit", "0.125MB", "AB", "A - Yes", "E - English", "7Z", "Check bad"};
+    QTest::newRow("lower-case letters are not codes")
+        << "lower"
+        << "aCDj"
+        << "01" << qint64(65536) << true
+        << QStringList{"lower", "0Mbit", "0MB", "CD", "No", "j", "01 - Nintendo", "Check OK"};
+}
+
+void HeaderWindowTest::showsDecodedHeader() {
+    QFETCH(QString, title);
+    QFETCH(QString, gameCode);
+    QFETCH(QString, maker);
+    QFETCH(qint64, size);
+    QFETCH(bool, validCheck);
+    QFETCH(QStringList, shown);
+    QLocale::setDefault(QLocale::c());
+    writeImage(path("image.bin"), {title.toStdString(), gameCode.toStdString(), maker.toStdString(),
+                                   size, validCheck});
+    clickFile(QStringLiteral("image.bin"));
+
+    const QStringList actual{text("txtheader"), text("lblsizembit"), text("lblsizemb"),
+                             text("lblid"),     text("lbladv"),      text("lblterritory"),
+                             text("lblman"),    text("lblcheck")};
+    QCOMPARE(actual, shown);
+    QVERIFY(child<QPushButton>("cmdEdit")->isEnabled());
+    QVERIFY(child<QPushButton>("cmdRen")->isEnabled());
+    QCOMPARE(window->currentRomPath(), path("image.bin").toStdString());
+}
+
+void HeaderWindowTest::territoryNeverStaysFromPreviousImage() {
+    writeImage(path("japan.gba"), {.gameCode = "AXYJ"});
+    writeImage(path("none.gba"), {.gameCode = std::string("AXY\0", 4)});
+    clickFile("japan.gba");
+    QCOMPARE(text("lblterritory"), QStringLiteral("J - Japanese"));
+    clickFile("none.gba");
+    QVERIFY2(text("lblterritory").isEmpty(),
+             "a NUL territory must not keep the previous image's text");
+}
+
+void HeaderWindowTest::directoryChangeBlanksEverything() {
+    clickFile("sample.gba");
+    QVERIFY(!text("lblsizembit").isEmpty());
+    openDirectory(path("sub"));
+    QCOMPARE(child<DirectoryList>("Dir1")->Path(), path("sub").toStdString());
+    QCOMPARE(child<FileList>("File1")->Path(), path("sub").toStdString());
+    QVERIFY(text("txtheader").isEmpty());
+    for (const char* name : kValueNames)
+        QVERIFY2(text(name).isEmpty(), name);
+    QVERIFY(!child<QPushButton>("cmdEdit")->isEnabled());
+    QVERIFY(!child<QPushButton>("cmdRen")->isEnabled());
+}
+
+void HeaderWindowTest::sameDirectoryAgainChangesNothing() {
+    clickFile("sample.gba");
+    openDirectory(dir->path());
+    QCOMPARE(text("lblsizembit"), QStringLiteral("32Mbit"));
+    QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
+    QVERIFY(child<QPushButton>("cmdEdit")->isEnabled());
+}
+
+void HeaderWindowTest::editThenCopyToTitle() {
+    const auto before = readBytes(path("sample.gba"));
+    clickFile("sample.gba");
+    typeTitle("MY GAME");
+    QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+
+    const auto after = readBytes(path("sample.gba"));
+    QCOMPARE(after.size(), before.size());
+    const std::string written(after.begin() + 0xA0, after.begin() + 0xAC);
+    QCOMPARE(written, std::string("MY GAME     "));
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if ((i < 0xA0 || i > 0xAB) && i != kCheckOffset && after[i] != before[i])
+            QFAIL(qPrintable(QStringLiteral("byte 0x%1 changed").arg(i, 0, 16)));
+    }
+
+    QTest::mouseClick(child<QPushButton>("cmdRen"), Qt::LeftButton);
+    QCOMPARE(readBytes(path("MY GAME.gba")), after);
+    QVERIFY2(QFile::exists(path("sample.gba")), "the copy must leave the source in place");
+    const auto& names = child<FileList>("File1")->names();
+    QVERIFY2(std::find(names.begin(), names.end(), "MY GAME.gba") != names.end(),
+             "the file list must show the new copy");
+}
+
+void HeaderWindowTest::editKeepsValidCheckValid() {
+    clickFile("sample.gba");
+    typeTitle("MY GAME");
+    QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+    RomHeader reread;
+    readHeader(path("sample.gba").toStdString(), reread);
+    QVERIFY2(reread.checkValid(), "a valid check byte must stay valid after an edit");
+    QCOMPARE(int(reread.storedCheck), 0x34);
+}
+
+void HeaderWindowTest::editFailuresChangeNothing_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("vanished") << "remove"
+                              << "No such file or directory";
+    QTest::newRow("too short") << "truncate"
+                               << "191";
+}
+
+void HeaderWindowTest::editFailuresChangeNothing() {
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    clickFile("sample.gba");
+    if (damage == "remove")
+        QVERIFY(QFile::remove(path("sample.gba")));
+    else
+        QVERIFY(QFile::resize(path("sample.gba"), 191));
+    const auto before = readBytes(path("sample.gba"));
+
+    typeTitle("NEW");
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok);
+    QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+    QCOMPARE(failures.size(), 1);
+    const QString message = failures.at(0).at(0).toString();
+    QVERIFY2(message.contains(path("sample.gba")), qPrintable(message));
+    QVERIFY2(message.contains(reason, Qt::CaseInsensitive) || damage == "truncate",
+             qPrintable(message));
+    QCOMPARE(readBytes(path("sample.gba")), before);
+    QCOMPARE(QFile::exists(path("sample.gba")), damage != "remove");
+}
+
+void HeaderWindowTest::copyAsksBeforeReplacing_data() {
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("no keeps the file") << QMessageBox::No << false;
+    QTest::newRow("yes replaces it") << QMessageBox::Yes << true;
+}
+
+void HeaderWindowTest::copyAsksBeforeReplacing() {
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(bool, replaced);
+    const std::vector<std::uint8_t> existing{'k', 'e', 'e', 'p'};
+    writeBytes(path("SAMPLE TITLE.gba"), existing);
+    clickFile("sample.gba");
+    QString question;
+    answerNextMessageBox(answer, &question);
+    QTest::mouseClick(child<QPushButton>("cmdRen"), Qt::LeftButton);
+    QCOMPARE(question, QStringLiteral("SAMPLE TITLE.gba already exists. Replace it?"));
+    const auto target = readBytes(path("SAMPLE TITLE.gba"));
+    if (replaced)
+        QCOMPARE(target, readBytes(path("sample.gba")));
+    else
+        QCOMPARE(target, existing);
+}
+
+void HeaderWindowTest::copyRefusesUnsafeTitles_data() {
+    QTest::addColumn<QString>("title");
+    QTest::newRow("separator") << "../ESCAPE";
+    QTest::newRow("backslash") << "A\\B";
+    QTest::newRow("reserved") << "WHAT?";
+    QTest::newRow("empty") << "";
+}
+
+void HeaderWindowTest::copyRefusesUnsafeTitles() {
+    QFETCH(QString, title);
+    // Work one level down so that the parent directory is ours to watch too.
+    writeImage(path("sub/inner.gba"));
+    openDirectory(path("sub"));
+    clickFile("inner.gba");
+    typeTitle(title);
+    QCOMPARE(text("txtheader"), title);
+    const auto entries = [](const QString& where) {
+        return QDir(where).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot);
+    };
+    const QStringList before = entries(path("sub"));
+    const QStringList parentBefore = entries(dir->path());
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok);
+    QTest::mouseClick(child<QPushButton>("cmdRen"), Qt::LeftButton);
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(entries(path("sub")), before);
+    QCOMPARE(entries(dir->path()), parentBefore);
+}
+
+void HeaderWindowTest::failedClickIsReportedAndWindowStaysUsable() {
+    QVERIFY(QDir(dir->path()).mkdir("x.gba")); // never listed: only regular files are
+    QVERIFY(mkfifo(path("fifo.gba").toLocal8Bit().constData(), 0644) == 0);
+    writeImage(path("other.gba"), {.title = "OTHER"});
+    clickFile("sample.gba");
+    QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
+    QVERIFY(QFile::remove(path("other.gba")));
+
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok);
+    clickFile("other.gba", false); // listed, then vanished
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures.at(0).at(0).toString().contains(path("other.gba")),
+             "the message names the file");
+    for (const char* name : kValueNames)
+        QVERIFY2(text(name).isEmpty(),
+                 "a failed click must not leave the previous image's values shown");
+
+    clickFile("sample.gba");
+    QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
+    QCOMPARE(failures.size(), 1);
+}
+
+void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("plain") << "MY GAME"
+                           << "MY GAME";
+    QTest::newRow("accents") << QString::fromUtf8("Pokémon Ñ") << QString::fromUtf8("Pokémon Ñ");
+    QTest::newRow("euro sign is one byte") << QString::fromUtf8("€5") << QString::fromUtf8("€5");
+    QTest::newRow("outside the mapping") << QString::fromUtf8("AĀB") << "AB";
+    QTest::newRow("at most twelve") << "ABCDEFGHIJKLMNOP"
+                                    << "ABCDEFGHIJKL";
+}
+
+void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters() {
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    clickFile("sample.gba");
+    typeTitle(typed);
+    QCOMPARE(text("txtheader"), kept);
+}
+
+void HeaderWindowTest::everyCaptionAndValueFits() {
+    // The longest values the labels show, set as the window would.
+    const std::pair<const char*, QString> longest[] = {
+        {"lblsizembit", "2048Mbit"},      {"lblsizemb", "256MB"}, {"lbladv", "A - Yes"},
+        {"lblterritory", "J - Japanese"}, {"lblid", "XY"},        {"lblman", "01 - Nintendo"},
+        {"lblcheck", "Check bad"}};
+    for (const auto& [name, value] : longest)
+        child<QLabel>(name)->setText(value);
+
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        QVERIFY2(
+            needed <= label->contentsRect().width() &&
+                label->fontMetrics().height() <= label->height(),
+            qPrintable(QStringLiteral("%1 cuts \"%2\"").arg(label->objectName(), label->text())));
+    }
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect contents =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        QStringList lines{button->text()};
+        if (auto* wrapping = qobject_cast<WrappingButton*>(button))
+            lines = wrapping->displayLines();
+        QVERIFY(lines.size() <= 2);
+        for (const QString& line : lines)
+            QVERIFY2(button->fontMetrics().horizontalAdvance(line) <= contents.width(),
+                     qPrintable(QStringLiteral("%1 cuts \"%2\"").arg(button->objectName(), line)));
+        QVERIFY2(button->fontMetrics().lineSpacing() * lines.size() <= contents.height() + 2,
+                 qPrintable(button->objectName()));
+    }
+    auto* title = child<QLineEdit>("txtheader");
+    title->setText("SAMPLE TITLE");
+    QVERIFY2(title->fontMetrics().horizontalAdvance(title->text()) <=
+                 title->contentsRect().width() - 6,
+             "the title box cuts SAMPLE TITLE");
+    // Everything stays inside the fixed client area and its group.
+    const QRect client = window->centralWidget()->rect();
+    for (QWidget* w : window->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(client.contains(w->geometry()), qPrintable(w->objectName()));
+    auto* frame = child<QGroupBox>("Frame1");
+    for (QWidget* w : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(frame->contentsRect().contains(w->geometry()), qPrintable(w->objectName()));
+}
+
+void HeaderWindowTest::tabOrderFollowsTheLayout() {
+    clickFile("sample.gba"); // enables the two file buttons
+    QApplication::setActiveWindow(window.get());
+    child<DriveList>("Drive1")->setFocus();
+    const char* const order[] = {"Dir1",      "File1",  "cmdEdit", "cmdExit",
+                                 "txtheader", "cmdRen", "Drive1"};
+    for (const char* name : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY2(QApplication::focusWidget() && QApplication::focusWidget()->objectName() == name,
+                 qPrintable(QStringLiteral("expected focus on %1, got %2")
+                                .arg(name, QApplication::focusWidget()
+                                               ? QApplication::focusWidget()->objectName()
+                                               : QStringLiteral("nothing"))));
+    }
+}
+
+void HeaderWindowTest::exitClosesTheWindow() {
+    QTest::mouseClick(child<QPushButton>("cmdExit"), Qt::LeftButton);
+    QVERIFY(!window->isVisible());
+}
+
+QTEST_MAIN(HeaderWindowTest)
+#include "tst_headerwindow.moc"
