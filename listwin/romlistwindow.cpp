@@ -1,0 +1,267 @@
+#include "listwin/romlistwindow.h"
+
+#include "headerwin/directorylist.h"
+#include "headerwin/drivelist.h"
+#include "headerwin/failure.h"
+#include "headerwin/filelist.h"
+#include "headerwin/twipslayout.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+
+#include <filesystem>
+#include <memory>
+
+namespace kelvo {
+
+namespace {
+
+constexpr int kClientWidth = 4680;
+constexpr int kClientHeight = 4200;
+// A run that takes longer than this shows its progress and can be cancelled.
+constexpr qint64 kProgressAfterMs = 500;
+// At most this many unreadable files are named in the report.
+constexpr std::size_t kUnreadableShown = 10;
+
+template <typename Widget, typename... Args>
+Widget* makeNamed(const char* name, QWidget* parent, Args&&... args) {
+    auto* widget = new Widget(std::forward<Args>(args)..., parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+RomListWindow::RomListWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setWindowTitle(QStringLiteral("ROM List Generator"));
+    createControls();
+    layOutControls();
+    connectHandlers();
+    Form_Load();
+}
+
+void RomListWindow::createControls() {
+    // Each option is a caption on the left and a bare check box to its right;
+    // the box is named after its caption for screen readers.
+    const auto option = [this](const char* labelName, const char* caption, const char* boxName,
+                               const char* hiddenCaption, QLabel*& label, QCheckBox*& box) {
+        label = makeNamed<QLabel>(labelName, this, QString::fromLatin1(caption));
+        box = makeNamed<QCheckBox>(boxName, this);
+        box->setAccessibleName(QString::fromLatin1(caption));
+        box->setAccessibleDescription(QString::fromLatin1(hiddenCaption));
+        label->setBuddy(box);
+    };
+    option("Label1", "Filename", "chkFile", "Check1", Label1, chkFile);
+    option("Label2", "Header", "chkHead", "Check2", Label2, chkHead);
+    option("Label3", "Cart ID", "chkCart", "Check5", Label3, chkCart);
+    option("Label4", "Size (Bytes)", "chkBytes", "Check3", Label4, chkBytes);
+    option("Label5", "Size (Mbit)", "chkSize", "Check4", Label5, chkSize);
+    option("Label6", "Publisher", "chkPub", "Check6", Label6, chkPub);
+
+    Drive2 = makeNamed<DriveList>("Drive2", this);
+    cmdMake = makeNamed<QPushButton>("cmdMake", this, QStringLiteral("Make List"));
+    cmdBack = makeNamed<QPushButton>("cmdBack", this, QStringLiteral("Back"));
+    Dir2 = makeNamed<DirectoryList>("Dir2", this);
+    File2 = makeNamed<FileList>("File2", this);
+    txtRom = makeNamed<QLineEdit>("txtRom", this);
+    txtRom->setAccessibleName(QStringLiteral("Notes"));
+    lblStatus = makeNamed<QLabel>("lblStatus", this);
+    lblStatus->setTextFormat(Qt::PlainText);
+    lblStatus->setAccessibleDescription(QStringLiteral("Status"));
+
+    QWidget* const order[] = {cmdBack, chkFile, chkHead, chkBytes, chkSize, chkCart,
+                              chkPub,  cmdMake, Dir2,    Drive2,   File2,   txtRom};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    cmdBack->setFocus();
+}
+
+void RomListWindow::layOutControls() {
+    TwipsLayout layout;
+    layout.place(Label1, 120, 120, 855, 255);
+    layout.place(chkFile, 1200, 120, 255, 255);
+    layout.place(Label2, 120, 480, 855, 255);
+    layout.place(chkHead, 1200, 480, 255, 255);
+    layout.place(Label3, 120, 840, 855, 255);
+    layout.place(chkCart, 1200, 840, 255, 255);
+    layout.place(Label4, 120, 1200, 975, 255);
+    layout.place(chkBytes, 1200, 1200, 255, 255);
+    layout.place(Label5, 120, 1560, 975, 255);
+    layout.place(chkSize, 1200, 1560, 255, 255);
+    layout.place(Label6, 120, 1920, 975, 255);
+    layout.place(chkPub, 1200, 1920, 255, 255);
+    layout.place(Drive2, 1560, 120, 1095, 315);
+    layout.place(cmdMake, 1560, 1320, 975, 375);
+    layout.place(cmdBack, 1560, 1800, 975, 375);
+    // Ends at the client's right edge so its frame stays visible.
+    layout.place(Dir2, 2760, 120, kClientWidth - 2760, 2115);
+    layout.place(File2, 120, 2520, 4455, 1065);
+    layout.place(txtRom, 120, 3720, 1215, 285);
+    layout.place(lblStatus, 1440, 3720, 3135, 285);
+
+    for (QLabel* caption : {Label1, Label2, Label3, Label4, Label5, Label6})
+        layout.mustFit(caption, {caption->text()});
+    layout.mustFit(cmdMake, {cmdMake->text()});
+    layout.mustFit(cmdBack, {cmdBack->text()});
+    layout.mustFit(Drive2, {QStringLiteral("/")});
+    // A check box shows its square alone.
+    for (QCheckBox* box : {chkFile, chkHead, chkCart, chkBytes, chkSize, chkPub})
+        layout.mustFit(box, {QString()});
+
+    const double scale = layout.fitScale();
+    layout.apply(scale);
+    setFixedSize(TwipsLayout::toPixels(QSize(kClientWidth, kClientHeight), scale));
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void RomListWindow::connectHandlers() {
+    const auto route = [this](auto* sender, auto signal, void (RomListWindow::*handler)()) {
+        connect(sender, signal, this,
+                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
+    };
+    route(Drive2, &DriveList::Change, &RomListWindow::Drive2_Change);
+    route(Dir2, &DirectoryList::Change, &RomListWindow::Dir2_Change);
+    route(cmdMake, &QPushButton::clicked, &RomListWindow::cmdMake_Click);
+    route(cmdBack, &QPushButton::clicked, &RomListWindow::cmdBack_Click);
+    connect(Dir2, &DirectoryList::failed, this, &RomListWindow::reportFailure);
+}
+
+template <typename Handler> void RomListWindow::guarded(Handler&& handler) {
+    if (const auto failure = attempt(std::forward<Handler>(handler)))
+        reportFailure(*failure);
+}
+
+void RomListWindow::reportFailure(const QString& message) {
+    emit failureReported(message);
+    showFailure(this, message);
+}
+
+void RomListWindow::Form_Load() {
+    for (QCheckBox* box : {chkFile, chkHead, chkCart, chkBytes, chkSize, chkPub})
+        box->setChecked(true);
+    guarded([this] { File2->setPattern("*.bin"); });
+}
+
+void RomListWindow::Drive2_Change() {
+    if (Drive2->ListCount() == 0)
+        return;
+    Dir2->setPath(Drive2->currentDirectoryOf(Drive2->Drive()));
+}
+
+void RomListWindow::Dir2_Change() {
+    File2->setPath(Dir2->Path());
+}
+
+std::vector<Column> RomListWindow::chosenColumns() const {
+    const std::pair<const QCheckBox*, Column> options[] = {
+        {chkFile, Column::Filename},   {chkHead, Column::Header},   {chkCart, Column::CartId},
+        {chkBytes, Column::SizeBytes}, {chkSize, Column::SizeMbit}, {chkPub, Column::Publisher}};
+    std::vector<Column> columns;
+    for (const auto& [box, column] : options) {
+        if (box->isChecked())
+            columns.push_back(column);
+    }
+    return columns;
+}
+
+std::string RomListWindow::listFilePath() {
+    return joinPath(std::filesystem::current_path().string(), "list.txt");
+}
+
+bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
+                                   std::vector<std::string>& unreadable) {
+    const std::vector<std::string>& names = File2->names();
+    entries.reserve(names.size());
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> progress;
+
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        // Stay on the one UI thread, but keep the window alive on long runs.
+        if ((i & 63) == 0 && (progress || clock.elapsed() > kProgressAfterMs)) {
+            if (!progress) {
+                progress = std::make_unique<QProgressDialog>(QStringLiteral("Reading headers..."),
+                                                             QStringLiteral("Cancel"), 0,
+                                                             int(names.size()), this);
+                progress->setWindowTitle(QString::fromLatin1(kProgramName));
+                progress->setWindowModality(Qt::WindowModal);
+                progress->setMinimumDuration(0);
+            }
+            progress->setValue(int(i));
+            if (progress->wasCanceled())
+                return false;
+        }
+        ListEntry& entry = entries.emplace_back();
+        entry.name = names[i];
+        try {
+            RomHeader header;
+            readHeader(joinPath(File2->Path(), names[i]), header);
+            entry.header = header;
+        } catch (const FileError& error) {
+            unreadable.push_back(error.what());
+        }
+    }
+    return true;
+}
+
+void RomListWindow::cmdMake_Click() {
+    const std::vector<Column> columns = chosenColumns();
+    std::vector<ListEntry> entries;
+    std::vector<std::string> unreadable;
+    if (columns.empty()) {
+        // The count line alone needs no file read.
+        for (const std::string& name : File2->names())
+            entries.push_back({name, std::nullopt});
+    } else if (!collectEntries(entries, unreadable)) {
+        showStatus(QStringLiteral("Cancelled; nothing was written."));
+        return;
+    }
+
+    const std::string path = listFilePath();
+    appendToFile(path, formatListBlock(columns, entries));
+    showStatus(QStringLiteral("Listed %1 files in %2").arg(entries.size()).arg(fromUtf8(path)));
+
+    if (!unreadable.empty()) {
+        QString report =
+            QStringLiteral("%1 files could not be read; they are listed without header values:")
+                .arg(unreadable.size());
+        for (std::size_t i = 0; i < std::min(unreadable.size(), kUnreadableShown); ++i)
+            report += QLatin1Char('\n') + fromUtf8(unreadable[i]);
+        if (unreadable.size() > kUnreadableShown)
+            report += QStringLiteral("\n... and %1 more").arg(unreadable.size() - kUnreadableShown);
+        reportFailure(report);
+    }
+}
+
+void RomListWindow::cmdBack_Click() {
+    hide();
+}
+
+void RomListWindow::showStatus(const QString& text) {
+    statusFull_ = text;
+    const int width = lblStatus->contentsRect().width();
+    lblStatus->setText(lblStatus->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
+    lblStatus->setToolTip(text);
+    lblStatus->setAccessibleName(text);
+}
+
+QString RomListWindow::statusText() const {
+    return statusFull_;
+}
+
+} // namespace kelvo

@@ -1,0 +1,80 @@
+// The "ROM List Generator" window: browse to a directory of .bin images,
+// tick the columns wanted, and append a list of them to list.txt in the
+// working directory.
+#pragma once
+
+#include "listwin/listfile.h"
+
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kelvo {
+
+class DirectoryList;
+class DriveList;
+class FileList;
+
+class RomListWindow : public QWidget {
+    Q_OBJECT
+public:
+    // Owned by `parent` and kept above it; created hidden.
+    explicit RomListWindow(QWidget* parent = nullptr);
+
+    // The columns ticked, in row order.
+    [[nodiscard]] std::vector<Column> chosenColumns() const;
+    // Where "Make List" appends: list.txt in the working directory.
+    [[nodiscard]] static std::string listFilePath();
+    // The status line under the controls.
+    [[nodiscard]] QString statusText() const;
+
+signals:
+    // A failure was shown to the user; carries the message text.
+    void failureReported(const QString& message);
+
+private:
+    void createControls();
+    void layOutControls();
+    void connectHandlers();
+
+    void Form_Load();
+    void Drive2_Change();
+    void Dir2_Change();
+    void cmdMake_Click();
+    void cmdBack_Click();
+
+    // Reads every listed file's header; false when the user cancelled.
+    bool collectEntries(std::vector<ListEntry>& entries, std::vector<std::string>& unreadable);
+    void showStatus(const QString& text);
+    template <typename Handler> void guarded(Handler&& handler);
+    void reportFailure(const QString& message);
+
+    QLabel* Label1;
+    QCheckBox* chkFile;
+    QLabel* Label2;
+    QCheckBox* chkHead;
+    QLabel* Label3;
+    QCheckBox* chkCart;
+    QLabel* Label4;
+    QCheckBox* chkBytes;
+    QLabel* Label5;
+    QCheckBox* chkSize;
+    QLabel* Label6;
+    QCheckBox* chkPub;
+    DriveList* Drive2;
+    QPushButton* cmdMake;
+    QPushButton* cmdBack;
+    DirectoryList* Dir2;
+    FileList* File2;
+    QLineEdit* txtRom;
+    QLabel* lblStatus;
+    QString statusFull_;
+};
+
+} // namespace kelvo

@@ -1,0 +1,333 @@
+// Drives the ROM list window and its opening from the header window with
+// real events, in a fresh temporary working directory.
+#include "headerwin/directorylist.h"
+#include "headerwin/drivelist.h"
+#include "headerwin/filelist.h"
+#include "headerwin/headerwindow.h"
+#include "listwin/romlistwindow.h"
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace kelvo;
+using namespace kelvo::test;
+
+namespace {
+const char* const kBoxes[] = {"chkFile", "chkHead", "chkCart", "chkBytes", "chkSize", "chkPub"};
+const QByteArray kAllCaptions =
+    "Filename\tHeader\tCart ID\tSize (Bytes)\tSize (Mbit)\tPublisher\r\n";
+} // namespace
+
+class RomListWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startState();
+    void firstPressCreatesSecondAppends();
+    void countsOnlyBinFiles();
+    void columnsFollowTheOptions_data();
+    void columnsFollowTheOptions();
+    void unreadableFileKeepsItsRowAndIsReported();
+    void unwritableListIsReportedAndWritesNothing();
+    void existingListKeepsItsBytes();
+    void driveChangeMovesTheDirectoryList();
+    void everyCaptionFits();
+    void tabOrderFollowsTheLayout();
+
+    void backHidesAndReopeningKeepsState();
+    void closingDiscardsAndReopeningStartsAfresh();
+    void exitEndsTheProgram_data();
+    void exitEndsTheProgram();
+
+private:
+    template <typename T> T* child(const char* name) const {
+        T* widget = window->findChild<T*>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no control named %s", name);
+        return widget;
+    }
+    QString path(const QString& name) const { return dir->filePath(name); }
+    QByteArray listFile() const {
+        QFile file(path("list.txt"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void setBox(const char* name, bool checked) {
+        auto* box = child<QCheckBox>(name);
+        if (box->isChecked() != checked)
+            QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        QCOMPARE(box->isChecked(), checked);
+    }
+    void pressMake() { QTest::mouseClick(child<QPushButton>("cmdMake"), Qt::LeftButton); }
+    std::unique_ptr<HeaderWindow> makeHeaderWindow();
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<RomListWindow> window;
+    QString previousDirectory;
+};
+
+void RomListWindowTest::init() {
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    previousDirectory = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir->path()));
+    writeImage(path("sample.bin"));
+    writeImage(path("capcom.bin"),
+               {.title = "CAPCOM", .gameCode = "BPQJ", .maker = "08", .size = 3000000});
+    window = std::make_unique<RomListWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void RomListWindowTest::cleanup() {
+    window.reset();
+    QDir::setCurrent(previousDirectory);
+    dir.reset();
+}
+
+void RomListWindowTest::startState() {
+    QCOMPARE(window->windowTitle(), QStringLiteral("ROM List Generator"));
+    for (const char* name : kBoxes)
+        QVERIFY2(child<QCheckBox>(name)->isChecked(), name);
+    QCOMPARE(child<FileList>("File2")->Pattern(), std::string("*.bin"));
+    QCOMPARE(child<DirectoryList>("Dir2")->Path(), dir->path().toStdString());
+    QCOMPARE(child<FileList>("File2")->names(),
+             (std::vector<std::string>{"capcom.bin", "sample.bin"}));
+    QCOMPARE(RomListWindow::listFilePath(), path("list.txt").toStdString());
+}
+
+void RomListWindowTest::firstPressCreatesSecondAppends() {
+    const QByteArray block = kAllCaptions +
+                             "capcom.bin\tCAPCOM\tPQ\t3000000\t23Mbit\t08 - Capcom\r\n"
+                             "sample.bin\tSAMPLE TITLE\tXY\t4194304\t32Mbit\t01 - Nintendo\r\n"
+                             " 2 \r\n";
+    QVERIFY(!QFile::exists(path("list.txt")));
+    pressMake();
+    QCOMPARE(listFile(), block);
+    pressMake();
+    QCOMPARE(listFile(), block + block);
+    QCOMPARE(window->statusText(), QStringLiteral("Listed 2 files in %1").arg(path("list.txt")));
+}
+
+void RomListWindowTest::countsOnlyBinFiles() {
+    QVERIFY(QFile::remove(path("sample.bin")) && QFile::remove(path("capcom.bin")));
+    for (int i = 0; i < 12; ++i)
+        writeImage(path(QStringLiteral("game%1.bin").arg(i)), {.size = 256});
+    for (int i = 0; i < 3; ++i)
+        writeImage(path(QStringLiteral("game%1.gba").arg(i)), {.size = 256});
+    auto* files = child<FileList>("File2");
+    files->Refresh();
+    files->setListIndex(3);
+    for (const char* name : kBoxes)
+        setBox(name, false);
+    pressMake();
+    QCOMPARE(listFile(), QByteArray(" 12 \r\n"));
+}
+
+void RomListWindowTest::columnsFollowTheOptions_data() {
+    QTest::addColumn<QStringList>("ticked");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("none") << QStringList{} << QByteArray(" 2 \r\n");
+    QTest::newRow("name and size") << QStringList{"chkFile", "chkSize"}
+                                   << QByteArray("Filename\tSize (Mbit)\r\ncapcom.bin\t23Mbit\r\n"
+                                                 "sample.bin\t32Mbit\r\n 2 \r\n");
+    QTest::newRow("header values only")
+        << QStringList{"chkPub", "chkCart", "chkHead"}
+        << QByteArray("Header\tCart ID\tPublisher\r\nCAPCOM\tPQ\t08 - Capcom\r\n"
+                      "SAMPLE TITLE\tXY\t01 - Nintendo\r\n 2 \r\n");
+    QTest::newRow("bytes") << QStringList{"chkBytes"}
+                           << QByteArray("Size (Bytes)\r\n3000000\r\n4194304\r\n 2 \r\n");
+}
+
+void RomListWindowTest::columnsFollowTheOptions() {
+    QFETCH(QStringList, ticked);
+    QFETCH(QByteArray, expected);
+    for (const char* name : kBoxes)
+        setBox(name, ticked.contains(QString::fromLatin1(name)));
+    pressMake();
+    QCOMPARE(listFile(), expected);
+}
+
+void RomListWindowTest::unreadableFileKeepsItsRowAndIsReported() {
+    writeImage(path("gone.bin"));
+    child<FileList>("File2")->Refresh();
+    QVERIFY(QFile::remove(path("gone.bin")));
+    for (const char* name : kBoxes)
+        setBox(name, QByteArray(name) == "chkFile" || QByteArray(name) == "chkHead");
+
+    QSignalSpy failures(window.get(), &RomListWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok);
+    pressMake();
+    QCOMPARE(listFile(), QByteArray("Filename\tHeader\r\ncapcom.bin\tCAPCOM\r\ngone.bin\t\r\n"
+                                    "sample.bin\tSAMPLE TITLE\r\n 3 \r\n"));
+    QCOMPARE(failures.size(), 1);
+    const QString report = failures.at(0).at(0).toString();
+    QVERIFY2(report.contains(path("gone.bin")) && !report.contains("sample.bin"),
+             qPrintable(report));
+}
+
+void RomListWindowTest::unwritableListIsReportedAndWritesNothing() {
+    QVERIFY(QDir(dir->path()).mkdir("list.txt"));
+    QSignalSpy failures(window.get(), &RomListWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok);
+    pressMake();
+    QCOMPARE(failures.size(), 1);
+    const QString message = failures.at(0).at(0).toString();
+    QVERIFY2(message.contains(path("list.txt")), qPrintable(message));
+    QVERIFY(QDir(path("list.txt")).isEmpty());
+    QVERIFY2(window->statusText().isEmpty(), "a failed run must not report success");
+}
+
+void RomListWindowTest::existingListKeepsItsBytes() {
+    const QByteArray earlier = "an earlier line\r\n 7 \r\nno line end";
+    writeBytes(path("list.txt"), {earlier.begin(), earlier.end()});
+    for (const char* name : kBoxes)
+        setBox(name, false);
+    pressMake();
+    QCOMPARE(listFile(), earlier + " 2 \r\n");
+}
+
+void RomListWindowTest::driveChangeMovesTheDirectoryList() {
+    auto* drives = window->findChild<DriveList*>("Drive2");
+    QVERIFY(drives);
+    // The working directory lies on the second drive, so the first one opens at its root.
+    drives->setDrives({"/", dir->path().toStdString()});
+    drives->setDrive(dir->path().toStdString());
+    QCOMPARE(child<DirectoryList>("Dir2")->Path(), dir->path().toStdString());
+    drives->setDrive("/");
+    QCOMPARE(child<DirectoryList>("Dir2")->Path(), std::string("/"));
+    QCOMPARE(child<FileList>("File2")->Path(), std::string("/"));
+    drives->setDrive(dir->path().toStdString());
+    QCOMPARE(child<DirectoryList>("Dir2")->Path(), dir->path().toStdString());
+}
+
+void RomListWindowTest::everyCaptionFits() {
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        QVERIFY2(
+            label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width(),
+            qPrintable(QStringLiteral("%1 cuts \"%2\"").arg(label->objectName(), label->text())));
+    }
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect contents =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        QVERIFY2(button->fontMetrics().horizontalAdvance(button->text()) <= contents.width(),
+                 qPrintable(button->objectName()));
+    }
+    for (const char* name : kBoxes) {
+        auto* box = child<QCheckBox>(name);
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect indicator =
+            box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+        QVERIFY2(box->rect().contains(indicator), name);
+    }
+    for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(window->rect().contains(w->geometry()), qPrintable(w->objectName()));
+}
+
+void RomListWindowTest::tabOrderFollowsTheLayout() {
+    QApplication::setActiveWindow(window.get());
+    child<QPushButton>("cmdBack")->setFocus();
+    const char* const order[] = {"chkFile", "chkHead", "chkBytes", "chkSize", "chkCart", "chkPub",
+                                 "cmdMake", "Dir2",    "Drive2",   "File2",   "txtRom",  "cmdBack"};
+    for (const char* name : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY2(focus && focus->objectName() == name,
+                 qPrintable(QStringLiteral("expected %1, got %2")
+                                .arg(name, focus ? focus->objectName() : "nothing")));
+    }
+}
+
+std::unique_ptr<HeaderWindow> RomListWindowTest::makeHeaderWindow() {
+    window.reset();
+    auto header = std::make_unique<HeaderWindow>();
+    header->setListWindowFactory([](QWidget* owner) { return new RomListWindow(owner); });
+    header->show();
+    return header;
+}
+
+void RomListWindowTest::backHidesAndReopeningKeepsState() {
+    auto header = makeHeaderWindow();
+    QVERIFY(!header->listWindow());
+    header->showListWindow();
+    QWidget* list = header->listWindow();
+    QVERIFY(list && list->isVisible());
+    QCOMPARE(list->parentWidget(), header.get());
+
+    auto* dirs = list->findChild<DirectoryList*>("Dir2");
+    QVERIFY(QDir(dir->path()).mkdir("sub"));
+    dirs->setPath(path("sub").toStdString());
+    auto* box = list->findChild<QCheckBox*>("chkCart");
+    QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+    QTest::mouseClick(list->findChild<QPushButton*>("cmdBack"), Qt::LeftButton);
+    QVERIFY(!list->isVisible());
+
+    header->showListWindow();
+    QCOMPARE(header->listWindow(), list);
+    QVERIFY(list->isVisible());
+    QCOMPARE(dirs->Path(), path("sub").toStdString());
+    QVERIFY(!box->isChecked());
+}
+
+void RomListWindowTest::closingDiscardsAndReopeningStartsAfresh() {
+    auto header = makeHeaderWindow();
+    header->showListWindow();
+    QPointer<QWidget> first = header->listWindow();
+    auto* box = first->findChild<QCheckBox*>("chkPub");
+    QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+    first->close();
+    QTRY_VERIFY2(first.isNull(), "closing through the frame discards the window");
+    QVERIFY(!header->listWindow());
+
+    header->showListWindow();
+    QVERIFY(header->listWindow());
+    QVERIFY2(header->listWindow()->findChild<QCheckBox*>("chkPub")->isChecked(),
+             "Form_Load ran again");
+}
+
+void RomListWindowTest::exitEndsTheProgram_data() {
+    QTest::addColumn<QString>("listState");
+    QTest::newRow("list window shown") << "shown";
+    QTest::newRow("list window hidden") << "hidden";
+    QTest::newRow("list window never opened") << "none";
+}
+
+void RomListWindowTest::exitEndsTheProgram() {
+    QFETCH(QString, listState);
+    auto header = makeHeaderWindow();
+    if (listState != "none")
+        header->showListWindow();
+    if (listState == "hidden")
+        QTest::mouseClick(header->listWindow()->findChild<QPushButton*>("cmdBack"), Qt::LeftButton);
+
+    // The event loop runs until the program is told to end; a stray loop fails.
+    QTimer::singleShot(0, header.get(), [&header] {
+        QTest::mouseClick(header->findChild<QPushButton*>("cmdExit"), Qt::LeftButton);
+    });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!header->isVisible());
+    if (header->listWindow())
+        QVERIFY(!header->listWindow()->isVisible());
+}
+
+QTEST_MAIN(RomListWindowTest)
+#include "tst_romlistwindow.moc"
