@@ -19,5 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/kelvo-gba/kelvo-gba")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Debian policy modes whatever the packager's umask: 0644/0755 for the control
+# files, 0755 for every directory (install() already sets the files' modes).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/package-modes.cmake")
 
 include(CPack)
