@@ -25,7 +25,7 @@ namespace {
 constexpr int kClientWidth = 4680;
 constexpr int kClientHeight = 4200;
 // A run that takes longer than this shows its progress and can be cancelled.
-constexpr qint64 kProgressAfterMs = 500;
+constexpr int kProgressAfterMs = 500;
 // At most this many unreadable files are named in the report.
 constexpr std::size_t kUnreadableShown = 10;
 
@@ -42,7 +42,8 @@ QString fromUtf8(const std::string& text) {
 
 } // namespace
 
-RomListWindow::RomListWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+RomListWindow::RomListWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window), progressDelayMs_(kProgressAfterMs) {
     setWindowTitle(QStringLiteral("ROM List Generator"));
     createControls();
     layOutControls();
@@ -193,7 +194,7 @@ bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
 
     for (std::size_t i = 0; i < names.size(); ++i) {
         // Stay on the one UI thread, but keep the window alive on long runs.
-        if ((i & 63) == 0 && (progress || clock.elapsed() > kProgressAfterMs)) {
+        if ((i & 63) == 0 && (progress || clock.elapsed() >= progressDelayMs_)) {
             if (!progress) {
                 progress = std::make_unique<QProgressDialog>(QStringLiteral("Reading headers..."),
                                                              QStringLiteral("Cancel"), 0,

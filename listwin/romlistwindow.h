@@ -33,6 +33,9 @@ public:
     [[nodiscard]] static std::string listFilePath();
     // The status line under the controls.
     [[nodiscard]] QString statusText() const;
+    // A "Make List" run that lasts this long shows its progress and can be
+    // cancelled; 500 ms unless set.
+    void setProgressDelay(int milliseconds) { progressDelayMs_ = milliseconds; }
 
 signals:
     // A failure was shown to the user; carries the message text.
@@ -75,6 +78,7 @@ private:
     QLineEdit* txtRom;
     QLabel* lblStatus;
     QString statusFull_;
+    int progressDelayMs_;
 };
 
 } // namespace kelvo

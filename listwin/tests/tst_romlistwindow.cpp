@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
@@ -45,6 +46,9 @@ private slots:
     void unwritableListIsReportedAndWritesNothing();
     void existingListKeepsItsBytes();
     void driveChangeMovesTheDirectoryList();
+    void longRunShowsProgress_data();
+    void longRunShowsProgress();
+    void readsOnlyTheHeaders();
     void everyCaptionFits();
     void tabOrderFollowsTheLayout();
 
@@ -212,6 +216,118 @@ void RomListWindowTest::driveChangeMovesTheDirectoryList() {
     QCOMPARE(child<FileList>("File2")->Path(), std::string("/"));
     drives->setDrive(dir->path().toStdString());
     QCOMPARE(child<DirectoryList>("Dir2")->Path(), dir->path().toStdString());
+}
+
+namespace {
+
+// Notes each progress dialog that appears and, when asked, presses its Cancel
+// button as soon as the event loop runs again.
+class ProgressWatcher : public QObject {
+public:
+    explicit ProgressWatcher(bool cancel) : cancel_(cancel) { qApp->installEventFilter(this); }
+
+    int shown = 0;
+    int maximum = -1;
+    bool hadCancelButton = false;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* dialog = qobject_cast<QProgressDialog*>(watched);
+        if (dialog && event->type() == QEvent::Show) {
+            ++shown;
+            maximum = dialog->maximum();
+            auto* button = dialog->findChild<QPushButton*>();
+            hadCancelButton = button && button->text() == QStringLiteral("Cancel");
+            if (cancel_ && button) {
+                QTimer::singleShot(0, button,
+                                   [button] { QTest::mouseClick(button, Qt::LeftButton); });
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool cancel_;
+};
+
+} // namespace
+
+void RomListWindowTest::longRunShowsProgress_data() {
+    QTest::addColumn<int>("delayMs"); // -1: the window's own delay
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<bool>("dialogShown");
+    QTest::addColumn<bool>("listWritten");
+    QTest::newRow("short run, no dialog") << -1 << false << false << true;
+    QTest::newRow("long run, left to finish") << 0 << false << true << true;
+    QTest::newRow("long run, cancelled") << 0 << true << true << false;
+}
+
+void RomListWindowTest::longRunShowsProgress() {
+    QFETCH(int, delayMs);
+    QFETCH(bool, cancel);
+    QFETCH(bool, dialogShown);
+    QFETCH(bool, listWritten);
+    // Enough files for the dialog to be shown and then answered on a later check.
+    constexpr int kImages = 400;
+    for (int i = 0; i < kImages - 2; ++i)
+        writeImage(path(QStringLiteral("game%1.bin").arg(i, 3, 10, QLatin1Char('0'))),
+                   {.size = 256});
+    child<FileList>("File2")->Refresh();
+    const QByteArray earlier = "an earlier block\r\n";
+    writeBytes(path("list.txt"), {earlier.begin(), earlier.end()});
+    if (delayMs >= 0)
+        window->setProgressDelay(delayMs);
+
+    ProgressWatcher watcher(cancel);
+    QSignalSpy failures(window.get(), &RomListWindow::failureReported);
+    pressMake();
+
+    QCOMPARE(watcher.shown > 0, dialogShown);
+    if (dialogShown) {
+        QVERIFY2(watcher.hadCancelButton, "the progress dialog offers Cancel");
+        QCOMPARE(watcher.maximum, kImages);
+    }
+    QVERIFY2(window->findChildren<QProgressDialog*>().isEmpty(), "the dialog goes with the run");
+    QCOMPARE(failures.size(), 0);
+    const QByteArray list = listFile();
+    if (listWritten) {
+        QCOMPARE(list.count("\r\n"), 1 + 1 + kImages + 1);
+        QVERIFY2(list.endsWith(QByteArray(" 400 \r\n")), list.right(40).constData());
+        QCOMPARE(window->statusText(),
+                 QStringLiteral("Listed 400 files in %1").arg(path("list.txt")));
+    } else {
+        QCOMPARE(list, earlier);
+        QCOMPARE(window->statusText(), QStringLiteral("Cancelled; nothing was written."));
+    }
+}
+
+// Bytes this process has read through read-like system calls so far.
+static qint64 bytesReadSoFar() {
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+void RomListWindowTest::readsOnlyTheHeaders() {
+    constexpr int kImages = 20;
+    for (int i = 0; i < kImages; ++i)
+        writeImage(path(QStringLiteral("big%1.bin").arg(i)), {.size = 32 << 20});
+    child<FileList>("File2")->Refresh();
+    const qint64 before = bytesReadSoFar();
+    if (before < 0)
+        QSKIP("this kernel does not count the bytes a process reads");
+    pressMake();
+    // Reading /proc/self/io again counts too, so allow a page per image.
+    const qint64 read = bytesReadSoFar() - before;
+    QVERIFY2(read < kImages * 4096,
+             qPrintable(QStringLiteral("Make List read %1 bytes of %2 images of 32 MiB")
+                            .arg(read)
+                            .arg(kImages)));
+    QVERIFY(listFile().endsWith(" 22 \r\n"));
 }
 
 void RomListWindowTest::everyCaptionFits() {

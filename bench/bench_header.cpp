@@ -1,0 +1,86 @@
+// "Show one header": what clicking an image in the header window costs in
+// the core, against the fewest calls that fetch the same bytes.
+#include "benchsupport.h"
+
+#include "romheader/romheader.h"
+
+#include <QLocale>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+
+namespace kelvo::bench {
+
+namespace {
+
+// Everything the window fills in for one image, as texts.
+struct ShownHeader {
+    std::string sizeMbit, sizeMb, title, cartId, maker, advance, territory;
+    bool checkOk = false;
+};
+
+// sizeFromOpenFile: take the size from readHeader's fstat instead of measuring
+// the path first; shows what one path lookup fewer would save.
+void showOneHeader(benchmark::State& state, bool sizeFromOpenFile) {
+    const ScratchDir dir("header");
+    const std::string path = dir.file("Sample Game (Europe).gba");
+    writeImage(path, 16 << 20, "SAMPLE TITLE", "AXYE", "01");
+
+    ShownHeader shown;
+    const auto ours = [&] {
+        RomHeader header;
+        if (!sizeFromOpenFile) {
+            header.sizeBytes = imageLength(path);
+            header.sizeMbit = megabitsFromBytes(header.sizeBytes);
+        }
+        readHeader(path, header);
+        shown.sizeMbit = megabitText(header.sizeMbit);
+        shown.sizeMb = megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString());
+        shown.title = visibleText(header.title);
+        shown.cartId = visibleText(header.cartId);
+        shown.maker = decodeMaker(header.makerCode);
+        shown.advance = decodeGameType(header.gameType);
+        shown.territory = decodeTerritory(header.territory);
+        shown.checkOk = header.checkValid();
+        benchmark::DoNotOptimize(shown);
+    };
+
+    std::array<char, kHeaderReadLength> bytes{};
+    off_t length = 0;
+    const auto baseline = [&] {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        ::fstat(fd, &info);
+        const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), kHeaderReadOffset);
+        ::close(fd);
+        length = info.st_size + n;
+        benchmark::DoNotOptimize(bytes);
+        benchmark::DoNotOptimize(length);
+    };
+
+    SideBySide clock;
+    for (auto _ : state)
+        clock.run(state, ours, baseline);
+    clock.report(state);
+
+    if (shown.title != "SAMPLE TITLE" || shown.sizeMbit != "128Mbit" || shown.sizeMb != "16MB" ||
+        shown.maker != "01 - Nintendo" || shown.territory != "E - English" || !shown.checkOk)
+        fail(state, "decoded " + shown.title + " / " + shown.sizeMbit + " / " + shown.sizeMb +
+                        " / " + shown.maker + " / " + shown.territory);
+}
+
+} // namespace
+
+void registerHeaderBenchmarks() {
+    benchmark::RegisterBenchmark("show_one_header", showOneHeader, false)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("show_one_header/size_from_open_file", showOneHeader, true)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+}
+
+} // namespace kelvo::bench

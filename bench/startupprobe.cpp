@@ -1,0 +1,86 @@
+// Start-up probe for the benchmarks:
+//   kelvo-startup-probe header   the program's own start: application, header window
+//   kelvo-startup-probe empty    the same application with an empty QWidget
+//   kelvo-startup-probe label    the same with a QWidget showing one line of text
+// Each way the process exits with 0 right after the window's first painted
+// frame, printing its peak resident memory ("VmHWM: <n> kB") and its private
+// part at that frame ("RssAnon: <n> kB"). The benchmark reads these rather
+// than the child's ru_maxrss, which on Linux also counts the memory of the
+// process that spawned it.
+#include "app/artwork.h"
+#include "headerwin/headerwindow.h"
+#include "listwin/romlistwindow.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// Quits once the first paint event has been handled and its frame flushed.
+class FirstFrame : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !seen_) {
+            seen_ = true;
+            QMetaObject::invokeMethod(
+                qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool seen_ = false;
+};
+
+// The resident high-water mark of this process image and its anonymous
+// (private) resident memory now, from /proc/self/status.
+void printMemory() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:") || line.starts_with("RssAnon:"))
+            std::printf("%s\n", line.c_str());
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const std::string_view mode = argc == 2 ? argv[1] : "";
+    if (mode != "header" && mode != "empty" && mode != "label") {
+        std::fprintf(stderr, "usage: kelvo-startup-probe header|empty|label\n");
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kelvo-GBA"));
+    QApplication::setDesktopFileName(QStringLiteral("kelvo-gba"));
+    QApplication::setWindowIcon(kelvo::windowIcon());
+    FirstFrame firstFrame;
+    app.installEventFilter(&firstFrame);
+
+    std::unique_ptr<QWidget> window;
+    if (mode == "header") {
+        auto header = std::make_unique<kelvo::HeaderWindow>();
+        header->setBanner(kelvo::bannerPixmap());
+        header->setListWindowFactory(
+            [](QWidget* owner) { return new kelvo::RomListWindow(owner); });
+        window = std::move(header);
+    } else {
+        window = std::make_unique<QWidget>();
+        if (mode == "label")
+            new QLabel(QStringLiteral("Kelvo-GBA"), window.get());
+    }
+    window->show();
+
+    QTimer::singleShot(10000, &app, [] { QCoreApplication::exit(3); }); // never painted
+    const int status = QApplication::exec();
+    printMemory();
+    return status;
+}
