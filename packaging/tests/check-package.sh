@@ -217,24 +217,20 @@ cmd_deb() {
     [[ -n $long_description ]] && pass "control has a long description" ||
         fail "control Description has no long description"
 
-    # Contents: every expected file below /usr, owned by root, with its mode;
-    # every directory 0755.
+    # Contents: every expected file below /usr with its mode. Owners and
+    # directory modes are lintian's (wrong-file-owner, non-standard-dir-perm).
     local listing
     listing=$(dpkg-deb -c "$deb")
     same_list "package files and modes" \
         "$(printf '%s\n' "${EXPECTED_FILES[@]}" | sed 's| | usr/|')" \
         "$(awk '$1 !~ /^d/ { print $1, $6 }' <<<"$listing" | sed 's|^-rwxr-xr-x|755|; s|^-rw-r--r--|644|; s| \./| |')"
-    local odd
-    odd=$(awk '$2 != "root/root" || ($1 ~ /^d/ && $1 != "drwxr-xr-x") { print }' <<<"$listing")
-    [[ -z $odd ]] && pass "owners root/root, directories 0755" ||
-        fail "entries with another owner or directory mode:"$'\n'"$odd"
     dpkg-deb -I "$deb" md5sums >/dev/null 2>&1 && pass "control has md5sums" ||
         fail "control archive has no md5sums"
 
     # The package's changelog must describe the version it carries.
     local top
     top=$(dpkg-deb --fsys-tarfile "$deb" |
-        tar -xOf - "./usr/share/doc/$PACKAGE/changelog.gz" | gzip -dc | sed -n 1p)
+        tar -xOf - "./usr/share/doc/$PACKAGE/changelog.gz" | gzip -dc | sed -n 1p) || true
     [[ $top == "$PACKAGE ($version) "* ]] && pass "changelog starts with $version" ||
         fail "changelog starts with '$top'; add a $version section to CHANGELOG.md"
 
