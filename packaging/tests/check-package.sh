@@ -8,6 +8,9 @@
 # Every step works inside WORK_DIR (wiped first); nothing is installed into
 # the running system. Each check reports what it found and carries on, so one
 # run lists every problem; the exit status is 1 when any check failed.
+
+# pass always succeeds, so `cond && pass ... || fail ...` is an if/else here.
+# shellcheck disable=SC2015
 set -euo pipefail
 # With pipefail, a reader that stops early (head, grep -q) fails the writer's
 # side of the pipe; the script reads whole streams (sed -n 1p) instead.
@@ -275,7 +278,7 @@ cmd_launch() {
     exec_line=$(desktop_key "$desktop" Exec)
     wm_class=$(desktop_key "$desktop" StartupWMClass)
     # Field codes (%f, %U, ...) stand for files the menu passes; there are none.
-    exec_line=$(sed 's/ *%[fFuUick]//g' <<<"$exec_line")
+    exec_line=$(sed -E 's/ *%[fFuUick]//g' <<<"$exec_line")
     [[ -n $exec_line ]] || { fail "desktop entry has no Exec line"; finish; }
 
     # A display of our own: -displayfd picks a free number, so parallel tests
@@ -290,7 +293,8 @@ cmd_launch() {
         ((++tries < 100)) || { fail "Xvfb did not start: $(cat "$work/xvfb.log")"; finish; }
         sleep 0.1
     done
-    export DISPLAY=":$(tr -d '\n' <"$work/display")"
+    DISPLAY=":$(tr -d '\n' <"$work/display")"
+    export DISPLAY
 
     # The Exec line as the menu runs it, finding the program on PATH.
     (cd "$work" && exec env -u QT_QPA_PLATFORM HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
