@@ -1,7 +1,44 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything into build/ and runs every test.
+# First the core and window tests run once built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, in build-sanitize/.
+#
+#   ./test.sh             sanitized core and window tests, then every test
+#   ./test.sh --sanitize  every test, built with the sanitizers (build-sanitize/)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+SANITIZE_DIR="$ROOT/build-sanitize"
+
+case "${1:-}" in
+"") ;;
+--sanitize)
+    BUILD_DIR="$SANITIZE_DIR" "$ROOT/scripts/bootstrap" -DKELVO_SANITIZE=ON
+    cd "$SANITIZE_DIR"
+    exec ctest --output-on-failure --timeout 600 -j"$(nproc)"
+    ;;
+*)
+    echo "usage: $0 [--sanitize]" >&2
+    exit 2
+    ;;
+esac
+
 "$ROOT/scripts/bootstrap"
+
+# Only the core and window tests' targets are built sanitized here.
+if [[ ! -f "$SANITIZE_DIR/build.ninja" ]]; then
+    cmake -S "$ROOT" -B "$SANITIZE_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+        -DKELVO_SANITIZE=ON
+fi
+cmake --build "$SANITIZE_DIR" --target romheader/all headerwin/all listwin/all
+sanitized=0
+(cd "$SANITIZE_DIR" && ctest --output-on-failure --timeout 600 -j"$(nproc)" -L '^(core|window)$') ||
+    sanitized=$?
+
 cd "$ROOT/build"
-exec ctest --output-on-failure --timeout 600 -j"$(nproc)"
+status=0
+ctest --output-on-failure --timeout 600 -j"$(nproc)" || status=$?
+if ((sanitized != 0)); then
+    echo "The sanitized core and window tests failed (see above, build-sanitize/)." >&2
+    exit "$sanitized"
+fi
+exit "$status"

@@ -124,6 +124,7 @@ DirectoryList::DirectoryList(QWidget* parent)
     : QListView(parent), model_(new DirectoryModel(style()->standardIcon(QStyle::SP_DirOpenIcon),
                                                    closedFolderIcon(style()), this)) {
     setModel(model_);
+    setAccessibleName(QStringLiteral("Directories"));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

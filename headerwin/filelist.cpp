@@ -52,6 +52,7 @@ FileList::FileList(QWidget* parent)
     : QListView(parent), model_(new FileNameModel(this)), pattern_("*.*"),
       patterns_(parsePatterns(pattern_)) {
     setModel(model_);
+    setAccessibleName(QStringLiteral("Files"));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -7,6 +7,7 @@
 #include "headerwin/twipslayout.h"
 #include "headerwin/wrappingbutton.h"
 
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -53,10 +54,41 @@ QLabel* makeCaption(const char* name, const char* text, QWidget* parent) {
     return makeNamed<QLabel>(name, parent, QString::fromLatin1(text));
 }
 
+constexpr char kValueLabel[] = "kelvoValueLabel";
+
+// Qt names an empty label after its group box, so a reader would announce
+// "IMAGE INFO" where no value is shown; a value label is named by its text alone.
+class ValueLabelAccessible : public QAccessibleWidget {
+public:
+    explicit ValueLabelAccessible(QLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name)
+            return static_cast<const QLabel*>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* valueLabelAccessible(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    if (label && label->property(kValueLabel).toBool())
+        return new ValueLabelAccessible(label);
+    return nullptr;
+}
+
 // A label whose text the handlers set. Screen readers announce the value,
 // with the caption beside it as its description.
 QLabel* makeValue(const char* name, const QLabel* caption, QWidget* parent) {
-    auto* label = makeNamed<QLabel>(name, parent);
+    [[maybe_unused]] static const bool factoryInstalled = [] {
+        QAccessible::installFactory(valueLabelAccessible);
+        return true;
+    }();
+    // Marked before it joins the window: an active screen reader may ask for
+    // its accessible interface at once, and Qt keeps the first one made.
+    auto* label = new QLabel;
+    label->setProperty(kValueLabel, true);
+    label->setParent(parent);
+    label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
     label->setAccessibleDescription(caption ? caption->text() : QString());
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);

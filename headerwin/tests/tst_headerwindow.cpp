@@ -8,6 +8,7 @@
 #include "romheader/romheader.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -56,6 +57,7 @@ private slots:
     void titleBoxAcceptsOnlyStorableCharacters();
     void everyCaptionAndValueFits();
     void tabOrderFollowsTheLayout();
+    void screenReaderNamesValuesNotCaptions();
     void exitClosesTheWindow();
 
 private:
@@ -467,6 +469,34 @@ void HeaderWindowTest::tabOrderFollowsTheLayout() {
                                                ? QApplication::focusWidget()->objectName()
                                                : QStringLiteral("nothing"))));
     }
+}
+
+void HeaderWindowTest::screenReaderNamesValuesNotCaptions() {
+    const auto named = [](QWidget* widget, QAccessible::Text kind) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        return accessible ? accessible->text(kind) : QStringLiteral("<not accessible>");
+    };
+    const std::pair<const char*, QString> captions[] = {
+        {"lblsizembit", "Size (Mbit)"}, {"lblsizemb", "Size (MB)"}, {"lbladv", "Advance"},
+        {"lblterritory", "Territory"},  {"lblid", "Cart ID"},       {"lblman", "Manufacturer"},
+        {"lblcheck", "Header check"}};
+    // Empty before an image is clicked: named after the group box, a value
+    // would read "IMAGE INFO".
+    for (const bool clicked : {false, true}) {
+        if (clicked)
+            clickFile("sample.gba");
+        for (const auto& [name, caption] : captions) {
+            auto* label = child<QLabel>(name);
+            const QString announced = named(label, QAccessible::Name);
+            QVERIFY2(announced == label->text(),
+                     qPrintable(QStringLiteral("%1 is announced as \"%2\" while showing \"%3\"")
+                                    .arg(name, announced, label->text())));
+            QCOMPARE(named(label, QAccessible::Description), caption);
+        }
+    }
+    QCOMPARE(named(child<QLineEdit>("txtheader"), QAccessible::Name), QStringLiteral("Header"));
+    QCOMPARE(named(child<DirectoryList>("Dir1"), QAccessible::Name), QStringLiteral("Directories"));
+    QCOMPARE(named(child<FileList>("File1"), QAccessible::Name), QStringLiteral("Files"));
 }
 
 void HeaderWindowTest::exitClosesTheWindow() {
