@@ -353,13 +353,12 @@ void HeaderWindow::File1_Click() {
 
     // Never leave a previous image's values beside a file that could not be read.
     const auto failure = attempt([this] {
-        header.sizeBytes = imageLength(romPath);
-        header.sizeMbit = megabitsFromBytes(header.sizeBytes);
+        // One open measures the image and reads its header: the size comes
+        // from the same open file, so a second path lookup is saved.
+        readHeader(romPath, header);
         lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
         lblsizemb->setText(
             fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
-
-        readHeader(romPath, header);
 
         txtheader->setText(fromUtf8(visibleText(header.title)));
         lblid->setText(fromUtf8(visibleText(header.cartId)));
