@@ -209,6 +209,29 @@ void publishExclusive(PendingCopy& copy, const std::string& target) {
     throwSystem("copy to", target, code);
 }
 
+// Opens a file for appending, creating it when missing; `created` tells
+// whether this call made it, so a failed first write can take it away again.
+UniqueFd openForAppend(const std::string& path, struct stat& info, bool& created) {
+    constexpr int kAppend = O_WRONLY | O_APPEND;
+    created = false;
+    try {
+        return openRegular(path, kAppend, info);
+    } catch (const FileError& error) {
+        if (error.code() != ENOENT)
+            throw;
+    }
+    try {
+        UniqueFd fd = openRegular(path, kAppend | O_CREAT | O_EXCL, info, 0666);
+        created = true;
+        return fd;
+    } catch (const FileError& error) {
+        // Made meanwhile, or a dangling link, whose target O_EXCL never creates.
+        if (error.code() != EEXIST)
+            throw;
+    }
+    return openRegular(path, kAppend | O_CREAT, info, 0666);
+}
+
 // Makes the new name itself durable; the data already is. Best effort: not
 // every file system can sync a directory.
 void syncDirectory(const std::string& directoryPath) {
@@ -346,15 +369,17 @@ std::string copyToTitle(const std::string& sourcePath, const std::string& direct
 
 void appendToFile(const std::string& path, std::string_view data) {
     struct stat info {};
-    UniqueFd fd = openRegular(path, O_WRONLY | O_APPEND | O_CREAT, info, 0666);
+    bool created = false;
+    UniqueFd fd = openForAppend(path, info, created);
 
-    // One write normally takes all of it. If anything fails, the file is cut
-    // back to its old length so no partial line is left behind.
+    // One write normally takes all of it. If anything fails, a file made here
+    // is removed and an older one cut back to its old length, so no partial
+    // line and no empty list is left behind.
     int code = writeAll(fd.get(), data.data(), data.size());
     if (code == 0 && ::fsync(fd.get()) != 0)
         code = errno;
     if (code != 0) {
-        if (::ftruncate(fd.get(), info.st_size) != 0) {
+        if (created ? ::unlink(path.c_str()) != 0 : ::ftruncate(fd.get(), info.st_size) != 0) {
             // The failed write's reason is the one worth reporting.
         }
         throwSystem("append to", path, code);

@@ -165,4 +165,23 @@ TEST_F(AppendTest, FullFileSystemLeavesTheFileAsItWas) {
     EXPECT_EQ(readFile(list), older) << "part of the failed append was left in the file";
 }
 
+TEST_F(AppendTest, FullFileSystemCreatesNoEmptyFile) {
+    const std::string full = mountSmallTmpfs("full", 64 * 1024);
+    if (full.empty())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root outside a restricted container)";
+    {
+        std::ofstream filler(joinPath(full, "filler"), std::ios::binary);
+        filler << std::string(128 * 1024, 'F'); // stops where the file system is full
+    }
+    const std::string list = joinPath(full, "list.txt");
+
+    try {
+        appendToFile(list, "one line\r\n");
+        FAIL() << "a line fit into a full file system";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.code(), ENOSPC) << error.what();
+    }
+    EXPECT_EQ(namesIn(full), Names{"filler"}) << "the failed append left a list file behind";
+}
+
 } // namespace
