@@ -15,6 +15,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 using namespace kelvo::test;
 
 class BadInputTest : public QObject {
@@ -72,6 +74,9 @@ void BadInputTest::cleanup() {
         ::closedir(roms);
     }
     QDir::setCurrent(previousDirectory);
+    // QTemporaryDir cannot remove a name that is not UTF-8; the library can.
+    std::error_code ignored;
+    std::filesystem::remove_all(paths.root.toStdString(), ignored);
     dir.reset();
 }
 
