@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  static_cast<unsigned char>(title[i + 1]) <= 0x9F)
             named.push_back(codeText(static_cast<unsigned char>(title[i + 1])));
     }
-    const bool refuse = title.empty() || !named.empty();
+    // A leading '.' would hide the copy from the file list.
+    const bool refuse = title.empty() || title.front() == '.' || !named.empty();
 
     if (!refuse) {
         require(!problem, "a safe title was refused", title);

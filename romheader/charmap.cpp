@@ -172,8 +172,12 @@ std::optional<std::string> titleNameProblem(std::string_view titleText) {
             std::find(forbidden.begin(), forbidden.end(), step.ch) == forbidden.end())
             forbidden.push_back(step.ch);
     }
-    if (forbidden.empty())
+    if (forbidden.empty()) {
+        // Like the empty title: the copy would be hidden from the file list.
+        if (titleText.front() == '.')
+            return "A title starting with '.' would make a hidden file";
         return std::nullopt;
+    }
     std::string problem = "A file name cannot contain ";
     for (std::size_t i = 0; i < forbidden.size(); ++i)
         problem += (i == 0 ? "" : ", ") + describeCharacter(forbidden[i]);

@@ -266,8 +266,8 @@ std::vector<BadInput> namedCases() {
 
     cases.push_back(titleCase("title climbing with ../", "slash.bin", "../ESCAPE",
                               "A file name cannot contain '/'"));
-    // The copy "...gba" stays in its directory, though hidden from the file list.
-    cases.push_back(titleCase("title '..'", "dots.bin", "..", ""));
+    // The copy "...gba" would be hidden from the file list.
+    cases.push_back(titleCase("title '..'", "dots.bin", "..", "would make a hidden file"));
     cases.push_back(titleCase("title with backslashes", "backslash.bin", "A\\B\\C",
                               "A file name cannot contain '\\'"));
     cases.push_back(titleCase("title with control characters", "controls.bin",

@@ -287,9 +287,10 @@ TEST_P(TitleAsFileName, ProblemNamesTheCharacters) {
 INSTANTIATE_TEST_SUITE_P(
     Names, TitleAsFileName,
     ::testing::Values(
-        NameRow{"plain", "SAMPLE TITLE", {}}, NameRow{"dots", "..", {}},
-        NameRow{"accents_and_euro", "CAF\u00C9 \u20AC", {}}, NameRow{"empty", "", {"empty"}},
-        NameRow{"slash", "../escape", {"'/'"}}, NameRow{"backslash", "A\\B", {"'\\'"}},
+        NameRow{"plain", "SAMPLE TITLE", {}}, NameRow{"dots", "..", {"hidden"}},
+        NameRow{"inner_dot", "A.B", {}}, NameRow{"accents_and_euro", "CAF\u00C9 \u20AC", {}},
+        NameRow{"empty", "", {"empty"}}, NameRow{"slash", "../escape", {"'/'"}},
+        NameRow{"backslash", "A\\B", {"'\\'"}},
         NameRow{"reserved", "a:b*c?d\"e<f>g|", {"':'", "'*'", "'?'", "'\"'", "'<'", "'>'", "'|'"}},
         NameRow{"tab", "A\tB", {"U+0009"}}, NameRow{"nul", std::string("A\0B", 3), {"U+0000"}},
         NameRow{"delete", "A\x7F", {"U+007F"}}, NameRow{"c1_control", "A\u0085", {"U+0085"}}),
