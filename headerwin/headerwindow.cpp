@@ -5,9 +5,9 @@
 #include "headerwin/failure.h"
 #include "headerwin/filelist.h"
 #include "headerwin/twipslayout.h"
+#include "headerwin/windowkit.h"
 #include "headerwin/wrappingbutton.h"
 
-#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -17,8 +17,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
-#include <QValidator>
 
 #include <filesystem>
 
@@ -29,74 +27,12 @@ namespace {
 constexpr int kClientWidth = 4680;
 constexpr int kClientHeight = 4695;
 
-// Lets through only what the one-byte title mapping can store, so what is
-// typed is exactly what "Edit Header" writes.
-class TitleValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        for (const QChar ch : input) {
-            if (ch.isSurrogate() || !isRepresentable(ch.unicode()))
-                return Invalid;
-        }
-        return Acceptable;
-    }
-};
-
-template <typename Widget, typename... Args>
-Widget* makeNamed(const char* name, QWidget* parent, Args&&... args) {
-    auto* widget = new Widget(std::forward<Args>(args)..., parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
 QLabel* makeCaption(const char* name, const char* text, QWidget* parent) {
     return makeNamed<QLabel>(name, parent, QString::fromLatin1(text));
 }
 
-constexpr char kValueLabel[] = "kelvoValueLabel";
-
-// Qt names an empty label after its group box, so a reader would announce
-// "IMAGE INFO" where no value is shown; a value label is named by its text alone.
-class ValueLabelAccessible : public QAccessibleWidget {
-public:
-    explicit ValueLabelAccessible(QLabel* label)
-        : QAccessibleWidget(label, QAccessible::StaticText) {}
-    QString text(QAccessible::Text kind) const override {
-        if (kind == QAccessible::Name)
-            return static_cast<const QLabel*>(widget())->text();
-        return QAccessibleWidget::text(kind);
-    }
-};
-
-QAccessibleInterface* valueLabelAccessible(const QString&, QObject* object) {
-    auto* label = qobject_cast<QLabel*>(object);
-    if (label && label->property(kValueLabel).toBool())
-        return new ValueLabelAccessible(label);
-    return nullptr;
-}
-
-// A label whose text the handlers set. Screen readers announce the value,
-// with the caption beside it as its description.
 QLabel* makeValue(const char* name, const QLabel* caption, QWidget* parent) {
-    [[maybe_unused]] static const bool factoryInstalled = [] {
-        QAccessible::installFactory(valueLabelAccessible);
-        return true;
-    }();
-    // Marked before it joins the window: an active screen reader may ask for
-    // its accessible interface at once, and Qt keeps the first one made.
-    auto* label = new QLabel;
-    label->setProperty(kValueLabel, true);
-    label->setParent(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    label->setAccessibleDescription(caption ? caption->text() : QString());
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
-}
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    return makeValueLabel(name, caption ? caption->text() : QString(), parent);
 }
 
 QString hexByte(std::uint8_t value) {
@@ -224,11 +160,7 @@ void HeaderWindow::layOutControls() {
     adjustSize();
     setFixedSize(sizeHint());
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centerOnScreen(this);
 }
 
 void HeaderWindow::connectHandlers() {

@@ -5,6 +5,7 @@
 #include "headerwin/failure.h"
 #include "headerwin/filelist.h"
 #include "headerwin/twipslayout.h"
+#include "headerwin/windowkit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,7 +14,6 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QScreen>
 
 #include <filesystem>
 #include <memory>
@@ -28,17 +28,6 @@ constexpr int kClientHeight = 4200;
 constexpr int kProgressAfterMs = 500;
 // At most this many unreadable files are named in the report.
 constexpr std::size_t kUnreadableShown = 10;
-
-template <typename Widget, typename... Args>
-Widget* makeNamed(const char* name, QWidget* parent, Args&&... args) {
-    auto* widget = new Widget(std::forward<Args>(args)..., parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
 
 } // namespace
 
@@ -123,11 +112,7 @@ void RomListWindow::layOutControls() {
     layout.apply(scale);
     setFixedSize(TwipsLayout::toPixels(QSize(kClientWidth, kClientHeight), scale));
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centerOnScreen(this);
 }
 
 void RomListWindow::connectHandlers() {

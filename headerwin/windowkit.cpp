@@ -1,0 +1,72 @@
+#include "headerwin/windowkit.h"
+
+#include "romheader/romheader.h"
+
+#include <QAccessibleWidget>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+namespace kelvo {
+
+namespace {
+
+constexpr char kValueLabel[] = "kelvoValueLabel";
+
+// Qt names an empty label after its group box, so a reader would announce
+// "IMAGE INFO" where no value is shown; a value label is named by its text alone.
+class ValueLabelAccessible : public QAccessibleWidget {
+public:
+    explicit ValueLabelAccessible(QLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name)
+            return static_cast<const QLabel*>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* valueLabelAccessible(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    if (label && label->property(kValueLabel).toBool())
+        return new ValueLabelAccessible(label);
+    return nullptr;
+}
+
+} // namespace
+
+QLabel* makeValueLabel(const char* name, const QString& description, QWidget* parent) {
+    [[maybe_unused]] static const bool factoryInstalled = [] {
+        QAccessible::installFactory(valueLabelAccessible);
+        return true;
+    }();
+    // Marked before it joins the window: an active screen reader may ask for
+    // its accessible interface at once, and Qt keeps the first one made.
+    auto* label = new QLabel;
+    label->setProperty(kValueLabel, true);
+    label->setParent(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    // Titles and names come from untrusted files: never read them as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setAccessibleDescription(description);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QValidator::State TitleValidator::validate(QString& input, int&) const {
+    for (const QChar ch : input) {
+        if (ch.isSurrogate() || !isRepresentable(ch.unicode()))
+            return Invalid;
+    }
+    return Acceptable;
+}
+
+void centerOnScreen(QWidget* window) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
+
+} // namespace kelvo

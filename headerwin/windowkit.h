@@ -1,0 +1,45 @@
+// Building blocks both windows share: controls that carry their names, value
+// labels a screen reader announces by their value, the title box's filter,
+// and placing a fixed-size window.
+#pragma once
+
+#include <QString>
+#include <QValidator>
+
+#include <string>
+#include <utility>
+
+class QLabel;
+class QWidget;
+
+namespace kelvo {
+
+// Creates a control named `name`, so tests and accessibility tools find it.
+template <typename Widget, typename... Args>
+Widget* makeNamed(const char* name, QWidget* parent, Args&&... args) {
+    auto* widget = new Widget(std::forward<Args>(args)..., parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+// A label whose text the handlers set from file contents: plain text only,
+// announced by its value, with `description` (its caption) beside it.
+[[nodiscard]] QLabel* makeValueLabel(const char* name, const QString& description, QWidget* parent);
+
+// Lets through only what the one-byte title mapping can store, so what is
+// typed is exactly what gets written.
+class TitleValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& position) const override;
+};
+
+// A text the core made (UTF-8) as the windows show it.
+[[nodiscard]] inline QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// Moves a window so its frame is centred on the primary screen.
+void centerOnScreen(QWidget* window);
+
+} // namespace kelvo
