@@ -1,48 +1,29 @@
 #include "app/artwork.h"
 
-#include <QFont>
-#include <QLinearGradient>
-#include <QPainter>
+#include <QtGlobal>
+
+// The pictures live in a static library, whose resources the linker would
+// otherwise leave out; Q_INIT_RESOURCE must be used outside any namespace.
+static void ensureResources() {
+    static const bool loaded = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(loaded);
+}
 
 namespace kelvo {
 
+// Both pictures are PNGs compiled into the program, rendered from the SVGs
+// beside them by scripts/render-icons: decoding a small PNG costs less at
+// start-up than painting the banner.
 QPixmap bannerPixmap() {
-    constexpr int kWidth = 158;
-    constexpr int kHeight = 20;
-    // Drawn at twice the size so it stays smooth when the control stretches it.
-    constexpr int kScale = 2;
-    QPixmap banner(kWidth * kScale, kHeight * kScale);
-    QPainter painter(&banner);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(kScale, kScale);
-
-    QLinearGradient ground(0, 0, 0, kHeight);
-    ground.setColorAt(0.0, QColor(0x2F, 0x6F, 0xD0));
-    ground.setColorAt(1.0, QColor(0x1F, 0x4E, 0x9A));
-    painter.fillRect(QRectF(0, 0, kWidth, kHeight), ground);
-
-    // A small cartridge at the left: body, label and contacts.
-    const QColor light(0xE8, 0xF0, 0xFF);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(light);
-    painter.drawRoundedRect(QRectF(5, 3, 13, 14), 1.5, 1.5);
-    painter.setBrush(QColor(0x2F, 0x6F, 0xD0));
-    painter.drawRect(QRectF(7, 5, 9, 5));
-    for (int pin = 0; pin < 4; ++pin)
-        painter.drawRect(QRectF(7.5 + pin * 2.2, 13, 1.2, 3));
-
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(12);
-    font.setBold(true);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
-    painter.setFont(font);
-    painter.setPen(light);
-    painter.drawText(QRectF(24, 0, kWidth - 28, kHeight), Qt::AlignVCenter | Qt::AlignLeft,
-                     QStringLiteral("KELVO-GBA"));
-    return banner;
+    ensureResources();
+    return QPixmap(QStringLiteral(":/banner.png"));
 }
 
 QIcon windowIcon() {
+    ensureResources();
     QIcon icon;
     for (const int size : {16, 32, 48, 128, 256})
         icon.addFile(QStringLiteral(":/icons/%1x%1/kelvo-gba.png").arg(size), QSize(size, size));

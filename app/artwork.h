@@ -6,7 +6,7 @@
 
 namespace kelvo {
 
-// 158 by 20 pixels: light lettering on a blue ground.
+// 158 by 20 pixels (drawn at twice that): light lettering on a blue ground.
 [[nodiscard]] QPixmap bannerPixmap();
 [[nodiscard]] QIcon windowIcon();
 
