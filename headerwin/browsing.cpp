@@ -1,9 +1,12 @@
 #include "headerwin/browsing.h"
 
+#include "romheader/romheader.h"
+
 #include <QFile>
 
 #include <cerrno>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include <unistd.h>
@@ -19,6 +22,16 @@ std::string workingDirectory() {
             return {};
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string requireWorkingDirectory() {
+    std::string path = workingDirectory();
+    if (path.empty()) {
+        const int code = errno;
+        throw FileError(FileError::Kind::System, "read the working directory", ".",
+                        std::generic_category().message(code), code);
+    }
+    return path;
 }
 
 std::string normalisedPath(const std::string& path) {

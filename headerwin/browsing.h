@@ -12,6 +12,9 @@ namespace kelvo {
 // (for instance after it was removed).
 [[nodiscard]] std::string workingDirectory();
 
+// The working directory; throws FileError when it cannot be read.
+[[nodiscard]] std::string requireWorkingDirectory();
+
 // `path` made absolute against the working directory and lexically normal,
 // ending with a separator only at the root: "/a/./b/../c/" -> "/a/c".
 [[nodiscard]] std::string normalisedPath(const std::string& path);

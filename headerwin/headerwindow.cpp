@@ -1,5 +1,6 @@
 #include "headerwin/headerwindow.h"
 
+#include "headerwin/browsing.h"
 #include "headerwin/directorylist.h"
 #include "headerwin/drivelist.h"
 #include "headerwin/failure.h"
@@ -17,8 +18,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-
-#include <filesystem>
 
 namespace kelvo {
 
@@ -59,7 +58,8 @@ void HeaderWindow::createControls() {
     Drive1 = makeNamed<DriveList>("Drive1", client);
     Dir1 = makeNamed<DirectoryList>("Dir1", client);
     File1 = makeNamed<FileList>("File1", client);
-    File1->setPattern("*.bin ;*.gba ;*.agb");
+    // An unreadable start directory is reported; the list stays empty.
+    guarded([this] { File1->setPattern("*.bin ;*.gba ;*.agb"); });
     cmdEdit = makeNamed<QPushButton>("cmdEdit", client, QStringLiteral("Edit Header"));
     cmdRen =
         makeNamed<WrappingButton>("cmdRen", client, QStringLiteral("Rename File To ROM Title"), 2);
@@ -244,7 +244,7 @@ void HeaderWindow::setBanner(const QPixmap& banner) {
 void HeaderWindow::Form_Load() {
     guarded([this] {
         // Open where the program was started: the drive holding the working directory.
-        const std::string start = std::filesystem::current_path().string();
+        const std::string start = requireWorkingDirectory();
         Drive1->setDrive(Drive1->driveOf(start));
         Dir1->setPath(Drive1->currentDirectoryOf(Drive1->Drive()));
     });
@@ -293,7 +293,7 @@ void HeaderWindow::File1_Click() {
             fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
 
         txtheader->setText(fromUtf8(visibleText(header.title)));
-        lblid->setText(fromUtf8(visibleText(header.cartId)));
+        lblid->setText(fromUtf8(codeText(header.cartId)));
         lblman->setText(fromUtf8(decodeMaker(header.makerCode)));
         lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
         lblterritory->setText(fromUtf8(decodeTerritory(header.territory)));

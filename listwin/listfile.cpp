@@ -19,7 +19,7 @@ std::string cellValue(Column column, const ListEntry& entry) {
     case Column::Header:
         return visibleText(header.title);
     case Column::CartId:
-        return visibleText(header.cartId);
+        return codeText(header.cartId);
     case Column::SizeBytes:
         return std::to_string(header.sizeBytes);
     case Column::SizeMbit:

@@ -1,5 +1,6 @@
 #include "listwin/romlistwindow.h"
 
+#include "headerwin/browsing.h"
 #include "headerwin/directorylist.h"
 #include "headerwin/drivelist.h"
 #include "headerwin/failure.h"
@@ -15,7 +16,6 @@
 #include <QProgressDialog>
 #include <QPushButton>
 
-#include <filesystem>
 #include <memory>
 
 namespace kelvo {
@@ -166,7 +166,7 @@ std::vector<Column> RomListWindow::chosenColumns() const {
 }
 
 std::string RomListWindow::listFilePath() {
-    return joinPath(std::filesystem::current_path().string(), "list.txt");
+    return joinPath(requireWorkingDirectory(), "list.txt");
 }
 
 bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
@@ -206,6 +206,8 @@ bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
 }
 
 void RomListWindow::cmdMake_Click() {
+    // A status left from an earlier press must not sit beside this one's failure.
+    showStatus(QString());
     const std::vector<Column> columns = chosenColumns();
     std::vector<ListEntry> entries;
     std::vector<std::string> unreadable;

@@ -134,6 +134,15 @@ std::string decodeBytes(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
+std::string codeText(std::span<const std::uint8_t> field) {
+    std::string text;
+    for (const std::uint8_t byte : field) {
+        if (byte != 0)
+            appendUtf8(text, decodeByte(byte));
+    }
+    return text;
+}
+
 std::string visibleText(std::span<const std::uint8_t> field) {
     std::size_t length = 0;
     while (length < field.size() && field[length] != 0)

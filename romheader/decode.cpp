@@ -34,7 +34,7 @@ std::string decodeMaker(std::span<const std::uint8_t, kMakerWidth> makerCode) {
         return "01 - Nintendo";
     if (makerCode[0] == '0' && makerCode[1] == '8')
         return "08 - Capcom";
-    return visibleText(makerCode);
+    return codeText(makerCode);
 }
 
 std::string decodeGameType(std::uint8_t gameType) {

@@ -73,6 +73,10 @@ struct RomHeader {
 // The characters of a field up to, not including, the first NUL, as UTF-8.
 [[nodiscard]] std::string visibleText(std::span<const std::uint8_t> field);
 
+// The characters of a code field (cart ID, maker code) with its NULs left
+// out: in a two-letter code a NUL is a gap, not the end of the text.
+[[nodiscard]] std::string codeText(std::span<const std::uint8_t> field);
+
 // The 12 bytes written for a typed title (UTF-8): the first 12 characters,
 // blank-padded; a character the mapping cannot represent, or a malformed
 // UTF-8 sequence, becomes '?'.

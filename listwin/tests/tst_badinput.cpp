@@ -7,9 +7,20 @@
 #include "programdriver.h"
 #include "treesnapshot.h"
 
+#include "headerwin/directorylist.h"
+#include "headerwin/filelist.h"
+#include "headerwin/headerwindow.h"
+#include "listwin/romlistwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <dirent.h>
@@ -31,6 +42,8 @@ private slots:
     void badEntryEndsCleanly();
     void everyTitleByteShowsAndCopiesSafely_data() { addRows(titleByteInputs()); }
     void everyTitleByteShowsAndCopiesSafely();
+    void startsInAnUnusableWorkingDirectory_data();
+    void startsInAnUnusableWorkingDirectory();
 
 private:
     static void addRows(const std::vector<BadInput>& cases);
@@ -257,3 +270,70 @@ void BadInputTest::drive(const BadInput& c, ProgramDriver& program) {
 
 QTEST_MAIN(BadInputTest)
 #include "tst_badinput.moc"
+
+void BadInputTest::startsInAnUnusableWorkingDirectory_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unreadable") << "unreadable"
+                                << "Permission denied";
+    QTest::newRow("removed") << "removed"
+                             << "No such file or directory";
+}
+
+// Started in a directory it cannot list, or one removed under it, the
+// program says so and stays usable; it never ends on an uncaught error.
+void BadInputTest::startsInAnUnusableWorkingDirectory() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QByteArray start = paths.root + "/start";
+    QVERIFY(::mkdir(start.constData(), 0755) == 0);
+    QVERIFY(QDir::setCurrent(QFile::decodeName(start)));
+    std::unique_ptr<ModesEnforced> modes;
+    if (kind == "unreadable") {
+        QVERIFY(::chmod(start.constData(), 0311) == 0);
+        modes = std::make_unique<ModesEnforced>();
+        if (!modes->active())
+            QSKIP("file modes cannot be made to bind this test run");
+    } else {
+        QVERIFY(::rmdir(start.constData()) == 0);
+    }
+
+    // Every message box is answered, those raised while the windows are built too.
+    QStringList messages;
+    QTimer boxWatch;
+    connect(&boxWatch, &QTimer::timeout, [&messages] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            messages << box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    boxWatch.start(5);
+
+    auto header = std::make_unique<kelvo::HeaderWindow>();
+    header->setListWindowFactory([](QWidget* owner) { return new kelvo::RomListWindow(owner); });
+    header->show();
+    QVERIFY(QTest::qWaitForWindowExposed(header.get()));
+    QVERIFY2(!messages.isEmpty(), "starting where nothing can be listed must be reported");
+    for (const QString& message : messages)
+        QVERIFY2(message.contains(reason), qPrintable(message));
+
+    // Still usable: browse elsewhere and show an image.
+    auto* dirs = header->findChild<kelvo::DirectoryList*>("Dir1");
+    dirs->setPath(paths.check.toStdString());
+    auto* files = header->findChild<kelvo::FileList*>("File1");
+    QCOMPARE(files->names(), std::vector<std::string>{"good.bin"});
+    const QModelIndex first = files->model()->index(0, 0);
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, files->visualRect(first).center());
+    QCOMPARE(header->findChild<QLineEdit*>("txtheader")->text(), QStringLiteral("GOOD SAMPLE"));
+
+    if (kind == "removed") {
+        // There is no working directory to put list.txt in: said, nothing written.
+        messages.clear();
+        header->showListWindow();
+        QTest::mouseClick(header->listWindow()->findChild<QPushButton*>("cmdMake"), Qt::LeftButton);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.at(0).contains("working directory"), qPrintable(messages.at(0)));
+        QVERIFY(!QFile::exists(QFile::decodeName(start)));
+    }
+    modes.reset();
+}
