@@ -97,7 +97,7 @@ void checkRead(const Bytes& image, const RomHeader& header) {
     const auto titleEnd = std::find(header.title.begin(), header.title.end(), 0);
     require(characterCount(title) == std::size_t(titleEnd - header.title.begin()),
             "title text does not hold one character per byte before the NUL", title);
-    requireText(visibleText(header.cartId), "cart ID text is not UTF-8");
+    requireText(codeText(header.cartId), "cart ID text is not UTF-8");
     requireText(decodeMaker(header.makerCode), "maker text is not UTF-8");
     requireText(decodeGameType(header.gameType), "game type text is not UTF-8");
     requireText(decodeTerritory(header.territory), "territory text is not UTF-8");
