@@ -12,27 +12,27 @@
 
 namespace kelvo::test {
 
-void writeImage(const QString& path, const ImageSpec& spec) {
+void writeImage(const QString& path, const ImageSpec& image) {
     std::vector<std::uint8_t> head(0xC0, 0);
-    std::copy_n(spec.title.begin(), std::min(spec.title.size(), kTitleWidth),
+    std::copy_n(image.title.begin(), std::min(image.title.size(), kTitleWidth),
                 head.begin() + kTitleOffset);
-    std::copy_n(spec.gameCode.begin(), std::min<std::size_t>(spec.gameCode.size(), 4),
+    std::copy_n(image.gameCode.begin(), std::min<std::size_t>(image.gameCode.size(), 4),
                 head.begin() + kGameTypeOffset);
-    std::copy_n(spec.maker.begin(), std::min(spec.maker.size(), kMakerWidth),
+    std::copy_n(image.maker.begin(), std::min(image.maker.size(), kMakerWidth),
                 head.begin() + kMakerOffset);
     head[0xB2] = 0x96; // the fixed value real headers carry
     const std::uint8_t check =
         headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset>(
             head.data() + kTitleOffset, kCheckOffset - kTitleOffset));
-    head[kCheckOffset] = spec.validCheck ? check : std::uint8_t(check + 1);
+    head[kCheckOffset] = image.validCheck ? check : std::uint8_t(check + 1);
 
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw std::runtime_error("cannot create test image " + path.toStdString());
-    const auto headLength = std::min<std::int64_t>(spec.size, std::int64_t(head.size()));
+    const auto headLength = std::min<std::int64_t>(image.size, std::int64_t(head.size()));
     file.write(reinterpret_cast<const char*>(head.data()), headLength);
-    if (spec.size > headLength)
-        file.resize(spec.size);
+    if (image.size > headLength)
+        file.resize(image.size);
 }
 
 std::vector<std::uint8_t> readBytes(const QString& path) {

@@ -20,7 +20,7 @@ struct ImageSpec {
 };
 
 // Writes an image (sparse past the header) and returns its bytes' header part.
-void writeImage(const QString& path, const ImageSpec& spec = {});
+void writeImage(const QString& path, const ImageSpec& image = {});
 [[nodiscard]] std::vector<std::uint8_t> readBytes(const QString& path);
 void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes);
 

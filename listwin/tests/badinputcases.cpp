@@ -85,8 +85,8 @@ BadInput entry(const QByteArray& row, const QByteArray& name, When when = When::
 
 std::vector<BadInput> namedCases() {
     using S = Shown;
-    const auto image = [](ImageSpec spec) {
-        return [spec](const Paths&, const QByteArray& file) { return makeImage(file, spec); };
+    const auto image = [](ImageSpec shape) {
+        return [shape](const Paths&, const QByteArray& file) { return makeImage(file, shape); };
     };
     const auto swapped = [](auto make) {
         return [make](const Paths& paths, const QByteArray& file) {
@@ -112,16 +112,16 @@ std::vector<BadInput> namedCases() {
         require(::symlink("/dev/zero", file.constData()) == 0, "the link to /dev/zero");
         return QString();
     };
-    const auto withMode = [](ImageSpec spec, mode_t mode) {
-        return [spec, mode](const Paths&, const QByteArray& file) {
-            makeImage(file, spec);
+    const auto withMode = [](ImageSpec shape, mode_t mode) {
+        return [shape, mode](const Paths&, const QByteArray& file) {
+            makeImage(file, shape);
             require(::chmod(file.constData(), mode) == 0, "the file's mode");
             return QString();
         };
     };
-    const auto immutable = [](ImageSpec spec) {
-        return [spec](const Paths&, const QByteArray& file) {
-            makeImage(file, spec);
+    const auto immutable = [](ImageSpec shape) {
+        return [shape](const Paths&, const QByteArray& file) {
+            makeImage(file, shape);
             if (const int code = setImmutable(file, true))
                 return QStringLiteral("cannot make a file immutable here (%1); it needs "
                                       "CAP_LINUX_IMMUTABLE and a file system with the attribute")
@@ -331,9 +331,9 @@ QByteArray sampleRow(const QByteArray& name, const QByteArray& titleCellText, qi
 }
 
 // Images are made at a plain name and renamed, so names need not be UTF-8.
-QString makeImage(const QByteArray& file, const ImageSpec& spec) {
+QString makeImage(const QByteArray& file, const ImageSpec& shape) {
     const QByteArray made = file.left(file.lastIndexOf('/')) + "/.making";
-    writeImage(QFile::decodeName(made), spec);
+    writeImage(QFile::decodeName(made), shape);
     if (::rename(made.constData(), file.constData()) != 0)
         throw std::runtime_error("cannot name the image " + file.toStdString());
     return {};

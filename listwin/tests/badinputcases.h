@@ -57,7 +57,7 @@ constexpr const char* kValueLabels[] = {"txtheader",    "lblsizembit", "lblsizem
 [[nodiscard]] const std::vector<BadInput>& titleByteInputs();
 
 // Writes an image at any native name (through a plain one and a rename).
-QString makeImage(const QByteArray& file, const ImageSpec& spec);
+QString makeImage(const QByteArray& file, const ImageSpec& shape);
 [[nodiscard]] QByteArray upToNul(const QByteArray& bytes);
 // Blank-padded to the 12 title bytes.
 [[nodiscard]] QByteArray padded(const QByteArray& visible);
