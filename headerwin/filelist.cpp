@@ -57,14 +57,8 @@ FileList::FileList(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    // An unreadable working directory leaves the list empty until it is pointed elsewhere.
+    // An unreadable working directory leaves the path empty until the list is pointed elsewhere.
     path_ = workingDirectory();
-    if (path_.empty())
-        return;
-    try {
-        model_->reset(listMatchingFiles(path_, patterns_));
-    } catch (const FileError&) {
-    }
 }
 
 void FileList::setPattern(const std::string& patternList) {

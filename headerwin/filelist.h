@@ -15,7 +15,9 @@ class FileNameModel;
 class FileList : public QListView {
     Q_OBJECT
 public:
-    // Starts on the process's working directory with the pattern "*.*".
+    // Starts on the process's working directory with the pattern "*.*",
+    // empty: the directory is read when the window sets the pattern it
+    // wants (or on Refresh), so starting up reads it once, not twice.
     explicit FileList(QWidget* parent = nullptr);
 
     [[nodiscard]] const std::string& Pattern() const { return pattern_; }
