@@ -1,10 +1,14 @@
 #include "testsupport.h"
 
+#include "headerwin/filelist.h"
 #include "romheader/romheader.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -48,6 +52,29 @@ void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes) {
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw std::runtime_error("cannot write " + path.toStdString());
     file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+bool clickListedName(FileList* list, const std::string& name) {
+    const auto& names = list->names();
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end())
+        return false;
+    const QModelIndex index = list->model()->index(int(it - names.begin()), 0);
+    list->scrollTo(index);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+    return true;
+}
+
+void typeInto(QLineEdit* box, const QString& text) {
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    for (const QChar ch : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(box, &press);
+        QApplication::sendEvent(box, &release);
+    }
 }
 
 void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {

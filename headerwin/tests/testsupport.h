@@ -3,11 +3,18 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+class QLineEdit;
+
+namespace kelvo {
+class FileList;
+}
 
 namespace kelvo::test {
 
@@ -18,6 +25,22 @@ struct ImageSpec {
     std::int64_t size = 4194304;
     bool validCheck = true;
 };
+
+// The control named `name` in `window`; the test stops when there is none.
+template <typename T> T* control(const QObject* window, const char* name) {
+    T* widget = window->findChild<T*>(QString::fromLatin1(name));
+    if (!widget)
+        qFatal("no control named %s", name);
+    return widget;
+}
+
+// Clicks `name` in a file list as the user would; false when it is not listed.
+[[nodiscard]] bool clickListedName(kelvo::FileList* list, const std::string& name);
+
+// Replaces the text of `box` with `text`, typed as key events carrying the
+// text, as a keyboard layout or input method sends them (QTest::keyClicks
+// only knows Latin-1 key codes).
+void typeInto(QLineEdit* box, const QString& text);
 
 // Writes an image (sparse past the header) and returns its bytes' header part.
 void writeImage(const QString& path, const ImageSpec& image = {});

@@ -62,10 +62,7 @@ private slots:
 
 private:
     template <typename T> T* child(const char* name) const {
-        T* widget = window->findChild<T*>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no control named %s", name);
-        return widget;
+        return control<T>(window.get(), name);
     }
     QString text(const char* name) const {
         if (auto* label = window->findChild<QLabel*>(QString::fromLatin1(name)))
@@ -110,12 +107,8 @@ void HeaderWindowTest::clickFile(const QString& name, bool refresh) {
     auto* list = child<FileList>("File1");
     if (refresh)
         list->Refresh();
-    const auto& names = list->names();
-    const auto it = std::find(names.begin(), names.end(), name.toStdString());
-    QVERIFY2(it != names.end(), qPrintable(QStringLiteral("%1 is not listed").arg(name)));
-    const QModelIndex index = list->model()->index(int(it - names.begin()), 0);
-    list->scrollTo(index);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+    QVERIFY2(clickListedName(list, name.toStdString()),
+             qPrintable(QStringLiteral("%1 is not listed").arg(name)));
 }
 
 void HeaderWindowTest::openDirectory(const QString& absolutePath) {
@@ -134,18 +127,7 @@ void HeaderWindowTest::openDirectory(const QString& absolutePath) {
 }
 
 void HeaderWindowTest::typeTitle(const QString& title) {
-    auto* box = child<QLineEdit>("txtheader");
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClick(box, Qt::Key_Delete);
-    // Key events carrying the text, as a keyboard layout or input method sends
-    // them; QTest::keyClicks only knows Latin-1 key codes.
-    for (const QChar ch : title) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QApplication::sendEvent(box, &press);
-        QApplication::sendEvent(box, &release);
-    }
+    typeInto(child<QLineEdit>("txtheader"), title);
 }
 
 void HeaderWindowTest::startState() {

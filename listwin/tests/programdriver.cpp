@@ -1,5 +1,7 @@
 #include "programdriver.h"
 
+#include "testsupport.h"
+
 #include "headerwin/browsing.h"
 #include "headerwin/directorylist.h"
 #include "headerwin/filelist.h"
@@ -19,13 +21,6 @@
 namespace kelvo::test {
 
 namespace {
-
-template <typename T> T* control(const QObject* window, const char* name) {
-    T* widget = window->findChild<T*>(QString::fromLatin1(name));
-    if (!widget)
-        qFatal("no control named %s", name);
-    return widget;
-}
 
 bool browse(DirectoryList* dirs, const std::string& target) {
     // Each step opens the listed entry that leads furthest towards the target.
@@ -131,29 +126,11 @@ QString ProgramDriver::shownName(const QByteArray& name) const {
 }
 
 bool ProgramDriver::clickFile(const QByteArray& name) {
-    auto* files = control<FileList>(header_.get(), "File1");
-    const auto& names = files->names();
-    const auto it = std::find(names.begin(), names.end(), name.toStdString());
-    if (it == names.end())
-        return false;
-    const QModelIndex index = files->model()->index(int(it - names.begin()), 0);
-    files->scrollTo(index);
-    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, files->visualRect(index).center());
-    return true;
+    return clickListedName(control<FileList>(header_.get(), "File1"), name.toStdString());
 }
 
 void ProgramDriver::typeTitle(const QString& title) {
-    auto* box = control<QLineEdit>(header_.get(), "txtheader");
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClick(box, Qt::Key_Delete);
-    // Key events carrying the text, as a keyboard layout or input method sends them.
-    for (const QChar ch : title) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QApplication::sendEvent(box, &press);
-        QApplication::sendEvent(box, &release);
-    }
+    typeInto(control<QLineEdit>(header_.get(), "txtheader"), title);
 }
 
 bool ProgramDriver::pressEdit() {

@@ -59,10 +59,7 @@ private slots:
 
 private:
     template <typename T> T* child(const char* name) const {
-        T* widget = window->findChild<T*>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no control named %s", name);
-        return widget;
+        return control<T>(window.get(), name);
     }
     QString path(const QString& name) const { return dir->filePath(name); }
     QByteArray listFile() const {
