@@ -96,14 +96,14 @@ void makeList(benchmark::State& state) {
         const std::size_t stem = dir.path().size() + 1;
         std::copy(dir.path().begin(), dir.path().end(), path.begin());
         path[stem - 1] = '/';
-        std::array<char, kHeaderReadLength> bytes{};
+        std::array<char, kHeaderLength> bytes{};
         for (const std::string& name : names) {
             std::copy(name.begin(), name.end(), path.begin() + std::ptrdiff_t(stem));
             path[stem + name.size()] = '\0';
             struct stat info {};
             ::stat(path.data(), &info);
             const int fd = ::open(path.data(), O_RDONLY | O_CLOEXEC);
-            benchmark::DoNotOptimize(::pread(fd, bytes.data(), bytes.size(), kHeaderReadOffset));
+            benchmark::DoNotOptimize(::pread(fd, bytes.data(), bytes.size(), 0));
             ::close(fd);
             benchmark::DoNotOptimize(bytes);
         }

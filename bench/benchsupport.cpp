@@ -76,7 +76,7 @@ void writeImage(const std::string& path, std::int64_t size, std::string_view tit
     std::copy_n(maker.begin(), std::min(maker.size(), kMakerWidth), head.begin() + kMakerOffset);
     head[0xB2] = 0x96;
     head[kCheckOffset] =
-        headerCheck(std::span(head).subspan<kTitleOffset, kCheckOffset - kTitleOffset>());
+        headerCheck(std::span(head).subspan<kTitleOffset, kCheckedLength>());
 
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)

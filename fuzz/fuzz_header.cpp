@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     checkRead(image, header);
 
-    std::array<std::uint8_t, kCheckOffset - kTitleOffset> checked{};
+    std::array<std::uint8_t, kCheckedLength> checked{};
     for (std::size_t i = 0; i < checked.size(); ++i)
         checked[i] = byteAt(image, kTitleOffset + i);
     require(headerCheck(checked) == header.computedCheck,

@@ -43,7 +43,7 @@ Bytes sampleImage(std::string_view fields, std::size_t length, bool validCheck) 
         image[i] = static_cast<std::uint8_t>(i * 7 + 3);
     std::fill(image.begin() + kTitleOffset, image.begin() + kCheckOffset, 0);
     std::copy(fields.begin(), fields.end(), image.begin() + kTitleOffset);
-    const auto checked = std::span(image).subspan<kTitleOffset, kCheckOffset - kTitleOffset>();
+    const auto checked = std::span(image).subspan<kTitleOffset, kCheckedLength>();
     image[kCheckOffset] = static_cast<std::uint8_t>(headerCheck(checked) + (validCheck ? 0 : 1));
     image.resize(length);
     return image;

@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 
 namespace kelvo {
 
@@ -101,6 +102,11 @@ void HeaderWindow::createControls() {
         caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     for (QLabel* caption : {Label1, Label2, Label3, Label8})
         caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    // Below the client area, as the menu bar is above it; the window is fixed
+    // in size, so no grip.
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    statusBar()->setSizeGripEnabled(false);
 
     setTabOrder(Drive1, Dir1);
     setTabOrder(Dir1, File1);
@@ -235,6 +241,14 @@ void HeaderWindow::showListWindow() {
     listWindow_->show();
     listWindow_->raise();
     listWindow_->activateWindow();
+}
+
+void HeaderWindow::showStatus(const QString& text) {
+    statusBar()->showMessage(text);
+}
+
+QString HeaderWindow::statusText() const {
+    return statusBar()->currentMessage();
 }
 
 void HeaderWindow::setBanner(const QPixmap& banner) {

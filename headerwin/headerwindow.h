@@ -40,6 +40,11 @@ public:
     // The ROM list window while it exists (shown or hidden), else nullptr.
     [[nodiscard]] QWidget* listWindow() const { return listWindow_; }
 
+    // The status line under the window: what the last action did, in one
+    // sentence naming its file. Failures still go to message boxes.
+    void showStatus(const QString& text);
+    [[nodiscard]] QString statusText() const;
+
     // State of the image last clicked.
     [[nodiscard]] const std::string& currentRomPath() const { return romPath; }
     [[nodiscard]] const RomHeader& currentHeader() const { return header; }

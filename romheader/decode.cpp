@@ -2,6 +2,8 @@
 // size figures.
 #include "romheader/romheader.h"
 
+#include <zlib.h>
+
 #include <clocale>
 #include <numeric>
 
@@ -51,9 +53,14 @@ std::string decodeTerritory(std::uint8_t territory) {
     return decodeBytes(std::span(&territory, 1));
 }
 
-std::uint8_t headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset> bytes) {
+std::uint8_t headerCheck(std::span<const std::uint8_t, kCheckedLength> bytes) {
     const unsigned sum = std::accumulate(bytes.begin(), bytes.end(), 0x19u);
     return static_cast<std::uint8_t>((0u - sum) & 0xFFu);
+}
+
+bool bootLogoValid(const HeaderBytes& bytes) {
+    const uLong crc = ::crc32(::crc32(0L, Z_NULL, 0), bytes.data() + kLogoOffset, kLogoLength);
+    return crc == kLogoCrc32;
 }
 
 std::int64_t megabitsFromBytes(std::int64_t sizeBytes) {

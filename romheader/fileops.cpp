@@ -1,8 +1,9 @@
 // File operations on images and the list file. Each is a short run of POSIX
 // calls on one open descriptor; any failing call becomes one FileError that
 // names the operation, the path and the system's reason.
+#include "romheader/posixio.h"
 #include "romheader/romheader.h"
-#include "romheader/unique_fd.h"
+#include "romheader/termination.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,116 +19,38 @@ namespace kelvo {
 namespace {
 
 using Kind = FileError::Kind;
+using namespace posix;
 
 constexpr std::size_t kCopyChunk = 1 << 20;
 
-std::string errorMessage(const std::string& operation, const std::string& path,
-                         const std::string& reason) {
-    return "Cannot " + operation + " \"" + path + "\": " + reason;
-}
-
-[[noreturn]] void throwSystem(const char* operation, const std::string& path, int code) {
-    throw FileError(Kind::System, operation, path, std::generic_category().message(code), code);
-}
-
-const char* fileTypeName(mode_t mode) {
-    if (S_ISDIR(mode))
-        return "a directory";
-    if (S_ISFIFO(mode))
-        return "a FIFO";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "of an unknown type";
-}
-
-[[noreturn]] void throwNotRegular(const char* operation, const std::string& path, mode_t mode) {
-    throw FileError(Kind::NotRegular, operation, path,
-                    std::string("Not a regular file but ") + fileTypeName(mode));
-}
-
-// Opens a regular file or a link to one. O_NONBLOCK makes opening a FIFO or a
-// device return at once (it changes nothing for regular files); fstat on the
-// open descriptor then refuses anything else before a byte moves.
-UniqueFd openRegular(const std::string& path, int flags, struct stat& info, mode_t mode = 0) {
-    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
-    if (!fd) {
-        const int code = errno;
-        // Opening a directory for writing, or a FIFO nobody reads, fails with
-        // a reason that hides what the path names.
-        struct stat seen {};
-        if ((code == EISDIR || code == ENXIO || code == ENODEV) &&
-            ::stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode))
-            throwNotRegular("open", path, seen.st_mode);
-        throwSystem("open", path, code);
-    }
-    if (::fstat(fd.get(), &info) != 0)
-        throwSystem("open", path, errno);
-    if (!S_ISREG(info.st_mode))
-        throwNotRegular("open", path, info.st_mode);
-    return fd;
-}
-
-// Reads up to buffer.size() bytes at `offset`; fewer only at the end of the file.
-std::size_t readAt(int fd, std::span<std::uint8_t> buffer, off_t offset, const std::string& path) {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const ssize_t n = ::pread(fd, buffer.data() + done, buffer.size() - done,
-                                  offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throwSystem("read", path, errno);
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
-void writeAt(int fd, std::span<const std::uint8_t> bytes, off_t offset, const std::string& path) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                                   offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throwSystem("write", path, n < 0 ? errno : EIO);
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-// Writes all bytes at the descriptor's position; returns 0 or the errno of
-// the failing write.
-int writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
+// Asks `progress` and looks for a termination signal between chunks; either
+// stops the copy, and the unwinding removes what it wrote.
+void checkpoint(const Progress& progress, std::uint64_t done, std::uint64_t total,
+                const std::string& target) {
+    if (terminationRequested() || (progress && !progress(done, total)))
+        throw FileError(Kind::Cancelled, "copy to", target, "Cancelled");
 }
 
 // copy_file_range lets the kernel copy (or share) the blocks; across file
 // systems or on older kernels it refuses, and plain reads and writes go on
 // from where it stopped.
-void copyContents(int from, int to, const std::string& sourcePath, const std::string& target) {
+void copyContents(int from, int to, std::uint64_t total, const std::string& sourcePath,
+                  const std::string& target, const Progress& progress) {
+    std::uint64_t done = 0;
+    checkpoint(progress, done, total, target);
     for (;;) {
         const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, kCopyChunk, 0);
-        if (n > 0)
+        if (n > 0) {
+            done += static_cast<std::uint64_t>(n);
+            checkpoint(progress, done, total, target);
             continue;
+        }
         if (n == 0)
             break; // the end, or a file system that copies nothing this way
-        if (errno == EINTR)
+        if (errno == EINTR) {
+            checkpoint(progress, done, total, target);
             continue;
+        }
         if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
             break;
         throwSystem("copy to", target, errno);
@@ -135,14 +58,18 @@ void copyContents(int from, int to, const std::string& sourcePath, const std::st
     std::vector<char> buffer(kCopyChunk);
     for (;;) {
         const ssize_t n = ::read(from, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
+            checkpoint(progress, done, total, target);
             continue;
+        }
         if (n < 0)
             throwSystem("read", sourcePath, errno);
         if (n == 0)
             return;
         if (const int code = writeAll(to, buffer.data(), static_cast<std::size_t>(n)))
             throwSystem("copy to", target, code);
+        done += static_cast<std::uint64_t>(n);
+        checkpoint(progress, done, total, target);
     }
 }
 
@@ -232,13 +159,9 @@ UniqueFd openForAppend(const std::string& path, struct stat& info, bool& created
     return openRegular(path, kAppend | O_CREAT, info, 0666);
 }
 
-// Makes the new name itself durable; the data already is. Best effort: not
-// every file system can sync a directory.
-void syncDirectory(const std::string& directoryPath) {
-    const UniqueFd directory(::open(directoryPath.empty() ? "." : directoryPath.c_str(),
-                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory)
-        ::fsync(directory.get());
+std::string errorMessage(const std::string& operation, const std::string& path,
+                         const std::string& reason) {
+    return "Cannot " + operation + " \"" + path + "\": " + reason;
 }
 
 } // namespace
@@ -272,13 +195,9 @@ void readHeader(const std::string& path, RomHeader& header) {
     const UniqueFd fd = openRegular(path, O_RDONLY, info);
 
     // Whatever lies past the end of a short image stays NUL.
-    std::array<std::uint8_t, kHeaderReadLength> bytes{};
-    readAt(fd.get(), bytes, kHeaderReadOffset, path);
-    const auto at = [&bytes](std::size_t offset) {
-        return bytes.begin() + (offset - kHeaderReadOffset);
-    };
-
     RomHeader read;
+    readAt(fd.get(), read.bytes, 0, path);
+    const auto at = [&read](std::size_t offset) { return read.bytes.begin() + offset; };
     std::copy_n(at(kTitleOffset), kTitleWidth, read.title.begin());
     read.gameType = *at(kGameTypeOffset);
     std::copy_n(at(kCartIdOffset), kCartIdWidth, read.cartId.begin());
@@ -287,7 +206,7 @@ void readHeader(const std::string& path, RomHeader& header) {
     read.sizeBytes = info.st_size;
     read.sizeMbit = megabitsFromBytes(info.st_size);
     read.storedCheck = *at(kCheckOffset);
-    read.computedCheck = headerCheck(std::span(bytes).first<kCheckOffset - kTitleOffset>());
+    read.computedCheck = headerCheck(std::span(read.bytes).subspan<kTitleOffset, kCheckedLength>());
     header = read;
 }
 
@@ -304,27 +223,28 @@ void writeTitle(const std::string& path, const TitleBytes& editTitle) {
     };
     if (info.st_size < kMinWritableLength)
         refuseShort(info.st_size);
-    std::array<std::uint8_t, kHeaderReadLength> bytes{};
-    if (const std::size_t n = readAt(fd.get(), bytes, kHeaderReadOffset, path); n < bytes.size())
-        refuseShort(static_cast<std::int64_t>(kHeaderReadOffset + n)); // it shrank meanwhile
+    HeaderBytes bytes{};
+    if (const std::size_t n = readAt(fd.get(), bytes, 0, path); n < bytes.size())
+        refuseShort(static_cast<std::int64_t>(n)); // it shrank meanwhile
 
     // The console refuses a cartridge whose check byte is wrong, so a valid
     // check stays valid; a wrong one may mean this is no cartridge at all.
-    const auto checked = std::span(bytes).first<kCheckOffset - kTitleOffset>();
-    const bool checkWasValid = bytes.back() == headerCheck(checked);
-    std::copy(editTitle.begin(), editTitle.end(), bytes.begin());
-    std::span<const std::uint8_t> changed = std::span(bytes).first(kTitleWidth);
+    const auto checked = std::span(bytes).subspan<kTitleOffset, kCheckedLength>();
+    const bool checkWasValid = bytes[kCheckOffset] == headerCheck(checked);
+    std::copy(editTitle.begin(), editTitle.end(), bytes.begin() + kTitleOffset);
+    std::size_t changedLength = kTitleWidth;
     if (checkWasValid) {
-        bytes.back() = headerCheck(checked);
-        changed = bytes;
+        bytes[kCheckOffset] = headerCheck(checked);
+        changedLength = kCheckOffset + 1 - kTitleOffset;
     }
-    writeAt(fd.get(), changed, kTitleOffset, path);
+    writeAt(fd.get(), std::span(bytes).subspan(kTitleOffset, changedLength), kTitleOffset, path);
     if (::fsync(fd.get()) != 0 || fd.close() != 0)
         throwSystem("write", path, errno);
 }
 
 std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
-                        std::string_view titleText, Overwrite overwrite) {
+                        std::string_view titleText, Overwrite overwrite,
+                        const Progress& progress) {
     std::string target = joinPath(directoryPath, std::string(titleText) + ".gba");
     // A title comes from an untrusted image: it must not steer the copy
     // into another directory or onto a name the file systems refuse.
@@ -349,7 +269,8 @@ std::string copyToTitle(const std::string& sourcePath, const std::string& direct
     }
 
     PendingCopy copy(directoryPath, target);
-    copyContents(source.get(), copy.fd(), sourcePath, target);
+    copyContents(source.get(), copy.fd(), static_cast<std::uint64_t>(sourceInfo.st_size),
+                 sourcePath, target, progress);
     // The copy keeps the source's permission bits, not its owner, set-id
     // bits or timestamps: it is a new file made now.
     if (::fchmod(copy.fd(), sourceInfo.st_mode & 0777) != 0 || ::fsync(copy.fd()) != 0 ||

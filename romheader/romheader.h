@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -20,6 +21,14 @@ namespace kelvo {
 // ---------------------------------------------------------------------------
 // Header layout. Offsets count bytes from the start of the image file.
 
+// The whole cartridge header: the entry branch, the boot logo, the fields
+// below, the fixed value and the check byte. A click reads all of it at once.
+inline constexpr std::size_t kHeaderLength = 0xC0; // 192
+// The console's boot logo, 156 bytes at 0x04..0x9F; a real console refuses a
+// cartridge whose logo is not its own.
+inline constexpr std::size_t kLogoOffset = 0x04;
+inline constexpr std::size_t kLogoLength = 0xA0 - kLogoOffset;
+inline constexpr std::uint32_t kLogoCrc32 = 0xD0BEB55E;
 inline constexpr std::size_t kTitleOffset = 0xA0;
 inline constexpr std::size_t kTitleWidth = 12;
 inline constexpr std::size_t kGameTypeOffset = 0xAC;
@@ -28,14 +37,16 @@ inline constexpr std::size_t kCartIdWidth = 2;
 inline constexpr std::size_t kTerritoryOffset = 0xAF;
 inline constexpr std::size_t kMakerOffset = 0xB0;
 inline constexpr std::size_t kMakerWidth = 2;
+// Every real header holds 0x96 here.
+inline constexpr std::size_t kFixedValueOffset = 0xB2;
+inline constexpr std::uint8_t kFixedValue = 0x96;
 // The complement check covers 0xA0..0xBC and is stored at 0xBD.
 inline constexpr std::size_t kCheckOffset = 0xBD;
-// One read of 0xA0..0xBD takes every field above and the check byte.
-inline constexpr std::size_t kHeaderReadOffset = kTitleOffset;
-inline constexpr std::size_t kHeaderReadLength = kCheckOffset - kTitleOffset + 1; // 30
+inline constexpr std::size_t kCheckedLength = kCheckOffset - kTitleOffset; // 29
 // A whole cartridge header ends here; writing a title needs at least this much.
-inline constexpr std::int64_t kMinWritableLength = 0xC0; // 192
+inline constexpr std::int64_t kMinWritableLength = kHeaderLength;
 
+using HeaderBytes = std::array<std::uint8_t, kHeaderLength>;
 using TitleBytes = std::array<std::uint8_t, kTitleWidth>;
 
 // The header fields as read from an image. Character fields hold the raw
@@ -51,6 +62,7 @@ struct RomHeader {
     std::int64_t sizeMbit = 0;
     std::uint8_t storedCheck = 0;   // byte 0xBD as found in the image
     std::uint8_t computedCheck = 0; // what 0xBD should hold for bytes 0xA0..0xBC
+    HeaderBytes bytes{};            // bytes 0x00..0xBF as read; NUL past a short image's end
 
     [[nodiscard]] bool checkValid() const { return storedCheck == computedCheck; }
 };
@@ -95,8 +107,14 @@ struct RomHeader {
 [[nodiscard]] std::string decodeTerritory(std::uint8_t territory);
 
 // The complement check byte over the 29 bytes 0xA0..0xBC.
-[[nodiscard]] std::uint8_t
-headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset> bytes);
+[[nodiscard]] std::uint8_t headerCheck(std::span<const std::uint8_t, kCheckedLength> bytes);
+
+// Whether bytes 0x04..0x9F are the console's boot logo (their CRC32 is kLogoCrc32).
+[[nodiscard]] bool bootLogoValid(const HeaderBytes& bytes);
+// Whether byte 0xB2 holds the fixed value 0x96.
+[[nodiscard]] inline bool fixedValueValid(const HeaderBytes& bytes) {
+    return bytes[kFixedValueOffset] == kFixedValue;
+}
 
 // ---------------------------------------------------------------------------
 // Size figures.
@@ -125,6 +143,7 @@ public:
         InvalidName,   // a title that cannot name a file
         SameFile,      // the copy's target is its source
         AlreadyExists, // the copy's target exists and replacing was not allowed
+        Cancelled,     // the user (or a termination signal) stopped it; nothing was left
     };
 
     FileError(Kind kind, std::string operation, std::string path, std::string reason, int code = 0);
@@ -159,9 +178,9 @@ inline constexpr char kDirSeparator =
 // Length of a regular file in bytes, from the file system.
 [[nodiscard]] std::int64_t imageLength(const std::string& path);
 
-// Reads the header fields and the check byte with one read of 0xA0..0xBD and
-// the size from the same open file; bytes past the end of a short image read
-// as NUL. Fills sizeBytes and sizeMbit too.
+// Reads the whole header (0x00..0xBF) with one read and the size from the
+// same open file; bytes past the end of a short image read as NUL. Fills
+// every field of `header`, sizeBytes and sizeMbit too.
 void readHeader(const std::string& path, RomHeader& header);
 
 // Writes the 12 title bytes at 0xA0 of an existing image of at least 192
@@ -175,11 +194,18 @@ void writeTitle(const std::string& path, const TitleBytes& editTitle);
 
 enum class Overwrite { Refuse, Replace };
 
+// How far a long operation has come, in bytes of `total`; returning false
+// asks it to stop. A stopped operation undoes what it did and throws a
+// FileError of kind Cancelled. Called often enough to keep a window drawn.
+using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
 // Copies the image to joinPath(directoryPath, titleText + ".gba") through a
 // temporary file in that directory, renamed over the target when complete.
-// Returns the target path.
+// Returns the target path. Stops, leaving nothing behind, when `progress`
+// returns false or a termination signal arrives (see termination.h).
 std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
-                        std::string_view titleText, Overwrite overwrite = Overwrite::Refuse);
+                        std::string_view titleText, Overwrite overwrite = Overwrite::Refuse,
+                        const Progress& progress = {});
 
 // Appends the whole of `data` to the file at `path` (created if missing) with
 // one write, so a failure never leaves part of it behind.

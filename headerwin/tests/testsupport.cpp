@@ -26,8 +26,8 @@ void writeImage(const QString& path, const ImageSpec& image) {
                 head.begin() + kMakerOffset);
     head[0xB2] = 0x96; // the fixed value real headers carry
     const std::uint8_t check =
-        headerCheck(std::span<const std::uint8_t, kCheckOffset - kTitleOffset>(
-            head.data() + kTitleOffset, kCheckOffset - kTitleOffset));
+        headerCheck(std::span<const std::uint8_t, kCheckedLength>(
+            head.data() + kTitleOffset, kCheckedLength));
     head[kCheckOffset] = image.validCheck ? check : std::uint8_t(check + 1);
 
     QFile file(path);

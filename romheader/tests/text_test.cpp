@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Territories, TerritoryText,
 // Check byte: the worked vector, before and after retitling.
 
 TEST(HeaderCheck, WorkedVector) {
-    std::array<std::uint8_t, kCheckOffset - kTitleOffset> bytes{};
+    std::array<std::uint8_t, kCheckedLength> bytes{};
     const std::string_view fields = "SAMPLE TITLEAXYJ01\x96";
     std::copy(fields.begin(), fields.end(), bytes.begin());
     EXPECT_EQ(headerCheck(bytes), 0x50) << "check of SAMPLE TITLE / AXYJ / 01";

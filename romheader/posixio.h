@@ -1,0 +1,39 @@
+// The POSIX building blocks of the core's file operations: opening only
+// regular files, whole reads and writes at an offset, and turning a failing
+// call into a FileError. Private to the romheader library.
+#pragma once
+
+#include "romheader/romheader.h"
+#include "romheader/unique_fd.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kelvo::posix {
+
+[[noreturn]] void throwSystem(const char* operation, const std::string& path, int code);
+[[noreturn]] void throwNotRegular(const char* operation, const std::string& path, mode_t mode);
+
+// Opens a regular file or a link to one with `flags` (O_CLOEXEC and O_NOCTTY
+// added) and fills `info` from the open descriptor. A directory, FIFO, device
+// or socket is refused at once, never waited on.
+[[nodiscard]] UniqueFd openRegular(const std::string& path, int flags, struct stat& info,
+                                   mode_t mode = 0);
+
+// Reads up to buffer.size() bytes at `offset`; fewer only at the end of the file.
+std::size_t readAt(int fd, std::span<std::uint8_t> buffer, off_t offset, const std::string& path);
+// Writes all of `bytes` at `offset`.
+void writeAt(int fd, std::span<const std::uint8_t> bytes, off_t offset, const std::string& path);
+// Writes all bytes at the descriptor's position; returns 0 or the errno of
+// the failing write.
+[[nodiscard]] int writeAll(int fd, const char* data, std::size_t size);
+
+// Makes a new name in `directoryPath` durable. Best effort: not every file
+// system can sync a directory.
+void syncDirectory(const std::string& directoryPath);
+
+} // namespace kelvo::posix
