@@ -35,6 +35,46 @@ QLabel* makeValue(const char* name, const QLabel* caption, QWidget* parent) {
     return makeValueLabel(name, caption ? caption->text() : QString(), parent);
 }
 
+// Images up to 4 GiB.
+constexpr std::int64_t kLargestImage = std::int64_t(4) << 30;
+
+// `text` with every digit replaced by the digit the font draws widest: as
+// wide as any number of that many digits can be.
+QString widestDigits(const QString& text, const QFontMetrics& metrics) {
+    QChar widest = QLatin1Char('0');
+    for (char digit = '1'; digit <= '9'; ++digit) {
+        if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest))
+            widest = QLatin1Char(digit);
+    }
+    QString wide = text;
+    for (QChar& ch : wide) {
+        if (ch.isDigit())
+            ch = widest;
+    }
+    return wide;
+}
+
+// The widest text a two-letter code can show: its widest printable character twice.
+QString widestCode(const QFontMetrics& metrics) {
+    QString widest;
+    for (int byte = 0x20; byte <= 0xFF; ++byte) {
+        const std::uint8_t code[] = {std::uint8_t(byte), std::uint8_t(byte)};
+        const QString text = printable(fromUtf8(codeText(code)));
+        if (metrics.horizontalAdvance(text) > metrics.horizontalAdvance(widest))
+            widest = text;
+    }
+    return widest;
+}
+
+// Every text the territory label can show: the table's and any single letter.
+QStringList territoryTexts() {
+    QStringList texts;
+    for (int byte = 0; byte <= 0xFF; ++byte)
+        texts.append(printable(fromUtf8(decodeTerritory(std::uint8_t(byte)))));
+    texts.removeDuplicates();
+    return texts;
+}
+
 QString hexByte(std::uint8_t value) {
     return QStringLiteral("0x") +
            QString::number(value, 16).toUpper().rightJustified(2, QLatin1Char('0'));
@@ -151,13 +191,21 @@ void HeaderWindow::layOutControls() {
     layout.mustFitWrapped(cmdRen, cmdRen->text(), cmdRen->lineCount());
     layout.mustFit(txtheader, {QStringLiteral("SAMPLE TITLE")});
     layout.mustFit(lblcheck, {QStringLiteral("Check OK"), QStringLiteral("Check bad")});
-    layout.mustFit(lblsizembit, {QStringLiteral("2048Mbit")});
-    layout.mustFit(lblsizemb, {QStringLiteral("256MB"), QStringLiteral("2.875MB")});
-    layout.mustFit(lbladv, {QStringLiteral("A - Yes")});
-    layout.mustFit(lblterritory, {QStringLiteral("J - Japanese"), QStringLiteral("P - European"),
-                                  QStringLiteral("S - Spanish")});
-    layout.mustFit(lblid, {QStringLiteral("WW")});
-    layout.mustFit(lblman, {QStringLiteral("01 - Nintendo"), QStringLiteral("08 - Capcom")});
+    // The longest figures are those of the largest image; one megabit less
+    // has the longest fraction of a megabyte.
+    const QString decimalPoint = QLocale().decimalPoint();
+    const std::int64_t largestMbit = megabitsFromBytes(kLargestImage);
+    layout.mustFit(lblsizembit, {widestDigits(fromUtf8(megabitText(largestMbit)),
+                                              lblsizembit->fontMetrics())});
+    layout.mustFit(lblsizemb,
+                   {widestDigits(fromUtf8(megabyteText(largestMbit - 1,
+                                                       decimalPoint.toStdString())),
+                                 lblsizemb->fontMetrics())});
+    layout.mustFit(lbladv, {QStringLiteral("A - Yes"), QStringLiteral("No")});
+    layout.mustFit(lblterritory, territoryTexts());
+    layout.mustFit(lblid, {widestCode(lblid->fontMetrics())});
+    layout.mustFit(lblman, {QStringLiteral("01 - Nintendo"), QStringLiteral("08 - Capcom"),
+                            widestCode(lblman->fontMetrics())});
     layout.mustFit(Drive1, {QStringLiteral("/")});
 
     const double scale = layout.fitScale();
@@ -307,10 +355,10 @@ void HeaderWindow::File1_Click() {
             fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
 
         txtheader->setText(fromUtf8(visibleText(header.title)));
-        lblid->setText(fromUtf8(codeText(header.cartId)));
-        lblman->setText(fromUtf8(decodeMaker(header.makerCode)));
+        lblid->setText(printable(fromUtf8(codeText(header.cartId))));
+        lblman->setText(printable(fromUtf8(decodeMaker(header.makerCode))));
         lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
-        lblterritory->setText(fromUtf8(decodeTerritory(header.territory)));
+        lblterritory->setText(printable(fromUtf8(decodeTerritory(header.territory))));
         showCheck(header);
     });
     if (failure) {

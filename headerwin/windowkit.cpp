@@ -61,6 +61,14 @@ QValidator::State TitleValidator::validate(QString& input, int&) const {
     return Acceptable;
 }
 
+QString printable(QString text) {
+    for (QChar& ch : text) {
+        if (ch.category() == QChar::Other_Control)
+            ch = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 void centerOnScreen(QWidget* window) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = window->frameGeometry();

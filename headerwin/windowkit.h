@@ -39,6 +39,11 @@ public:
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
+// A header field's text as a label shows it: a control character (a tab, a
+// line feed...) would move or hide the rest, so it shows as U+FFFD, as an
+// undecodable name does in the lists.
+[[nodiscard]] QString printable(QString text);
+
 // Moves a window so its frame is centred on the primary screen.
 void centerOnScreen(QWidget* window);
 

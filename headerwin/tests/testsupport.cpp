@@ -25,10 +25,13 @@ void writeImage(const QString& path, const ImageSpec& image) {
     std::copy_n(image.maker.begin(), std::min(image.maker.size(), kMakerWidth),
                 head.begin() + kMakerOffset);
     head[0xB2] = 0x96; // the fixed value real headers carry
-    const std::uint8_t check =
-        headerCheck(std::span<const std::uint8_t, kCheckedLength>(
-            head.data() + kTitleOffset, kCheckedLength));
-    head[kCheckOffset] = image.validCheck ? check : std::uint8_t(check + 1);
+    // The check byte as the console's documentation states it, not through
+    // the core's headerCheck: subtract each byte of 0xA0..0xBC from 0, then 0x19.
+    int check = 0;
+    for (std::size_t i = 0xA0; i <= 0xBC; ++i)
+        check -= head[i];
+    check = (check - 0x19) & 0xFF;
+    head[0xBD] = std::uint8_t(image.validCheck ? check : check ^ 0x01);
 
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -78,10 +81,21 @@ void typeInto(QLineEdit* box, const QString& text) {
 }
 
 void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
+    // The answer belongs to the test step that asked for it: a box raised by a
+    // later step is never answered by this one.
+    const QByteArray step = QByteArray(QTest::currentTestFunction()) + '/' +
+                            QByteArray(QTest::currentDataTag());
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, text] {
+    QObject::connect(timer, &QTimer::timeout, [timer, button, text, step] {
+        const QByteArray now = QByteArray(QTest::currentTestFunction()) + '/' +
+                               QByteArray(QTest::currentDataTag());
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (now != step) {
+            timer->stop();
+            timer->deleteLater();
+            return;
+        }
         if (!box)
             return;
         timer->stop();
