@@ -205,6 +205,8 @@ void HeaderWindow::createMenus() {
                                     [this] { guarded([this] { cmdExit_Click(); }); });
     exit->setObjectName(QStringLiteral("actExit"));
 
+    createImageMenu();
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* about =
         help->addAction(QStringLiteral("About Kelvo-GBA"), this, &HeaderWindow::showAbout);
@@ -289,6 +291,7 @@ void HeaderWindow::clearImageInfo() {
     lblman->clear();
     lblcheck->clear();
     lblcheck->setToolTip(QString());
+    showImageExtras(nullptr);
 }
 
 void HeaderWindow::File1_Click() {
@@ -312,6 +315,7 @@ void HeaderWindow::File1_Click() {
         lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
         lblterritory->setText(fromUtf8(decodeTerritory(header.territory)));
         showCheck(header);
+        showImageExtras(&header);
     });
     if (failure) {
         clearImageInfo();

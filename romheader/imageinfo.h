@@ -145,7 +145,7 @@ struct RepairPlan {
 };
 
 [[nodiscard]] RepairPlan planRepair(const HeaderBytes& bytes);
-// "byte 0xBD (check byte): 0x51 becomes 0x50"
+// "Byte 0xBD (check byte): 0x51 becomes 0x50"
 [[nodiscard]] std::string changeText(const HeaderChange& change);
 
 // Reads the header of an image of at least 192 bytes and plans its repair.

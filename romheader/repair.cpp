@@ -53,7 +53,7 @@ std::string changeText(const HeaderChange& change) {
                        : change.offset == kCheckOffset    ? " (check byte)"
                                                           : "";
     char text[96];
-    std::snprintf(text, sizeof text, "byte 0x%02zX%s: 0x%02X becomes 0x%02X", change.offset, what,
+    std::snprintf(text, sizeof text, "Byte 0x%02zX%s: 0x%02X becomes 0x%02X", change.offset, what,
                   unsigned{change.before}, unsigned{change.after});
     return text;
 }
