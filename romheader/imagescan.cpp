@@ -109,9 +109,17 @@ void trackTrailingRun(std::span<const std::uint8_t> bytes, ImageScan& scan) {
     if (bytes.empty())
         return;
     const std::uint8_t last = bytes.back();
-    const auto differing =
-        std::find_if(bytes.rbegin(), bytes.rend(), [last](std::uint8_t b) { return b != last; });
-    const auto run = static_cast<std::uint64_t>(differing - bytes.rbegin());
+    // Eight bytes at a time: padding is often half the image.
+    const std::uint64_t eight = 0x0101010101010101u * last;
+    std::size_t end = bytes.size();
+    for (std::uint64_t word; end >= 8; end -= 8) {
+        std::memcpy(&word, bytes.data() + end - 8, sizeof word);
+        if (word != eight)
+            break;
+    }
+    while (end > 0 && bytes[end - 1] == last)
+        --end;
+    const auto run = static_cast<std::uint64_t>(bytes.size() - end);
     const bool continues = run == bytes.size() && scan.size > 0 && scan.lastByte == last;
     scan.trailingRun = continues ? scan.trailingRun + run : run;
     scan.lastByte = last;
