@@ -66,6 +66,7 @@ private slots:
     void imageDetailsShowsEveryRow_data();
     void imageDetailsShowsEveryRow();
     void imageDetailsCancelWhileReading();
+    void imageDetailsReportsAVanishedImage();
     void repairHeaderAsksAndWrites_data();
     void repairHeaderAsksAndWrites();
 
@@ -592,6 +593,19 @@ void HeaderWindowTest::imageDetailsCancelWhileReading() {
     auto* buttons = dialog.findChild<QDialogButtonBox*>();
     QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
     QVERIFY2(dialog.cancelled(), "Cancel must stop the reading");
+}
+
+void HeaderWindowTest::imageDetailsReportsAVanishedImage() {
+    clickFile("sample.gba");
+    QVERIFY(QFile::remove(path("sample.gba")));
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok);
+    child<QAction>("actImageDetails")->trigger();
+    QCOMPARE(failures.size(), 1);
+    const QString message = failures.at(0).at(0).toString();
+    QVERIFY2(message.contains(path("sample.gba")) && message.contains("No such file"),
+             qPrintable(message));
+    QVERIFY2(!window->findChild<ImageDetailsDialog*>(), "a dialog stayed for a failed read");
 }
 
 void HeaderWindowTest::repairHeaderAsksAndWrites_data() {
