@@ -109,16 +109,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ShortImageWrite : public ScratchDirTest, public ::testing::WithParamInterface<std::size_t> {};
 
+// Writing a title and repairing the header (planning it, or writing a plan).
 TEST_P(ShortImageWrite, RefusedAndUnchanged) {
     const Bytes before = sampleImage(GetParam());
     const std::string image = path("short.gba");
     writeFile(image, before);
-    try {
-        writeTitle(image, encodeTitle("NEW TITLE"));
-        FAIL() << "a " << GetParam() << "-byte image was written";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.kind(), FileError::Kind::TooShort) << error.what();
-        EXPECT_NE(std::string(error.what()).find(image), std::string::npos) << error.what();
+    const std::function<void()> writes[] = {
+        [&] { writeTitle(image, encodeTitle("NEW TITLE")); }, [&] { (void)planRepair(image); },
+        [&] {
+            repairHeader(image, {{{kCheckOffset, 0, 1}}, false});
+        }};
+    for (const auto& write : writes) {
+        try {
+            write();
+            ADD_FAILURE() << "a " << GetParam() << "-byte image was written";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.kind(), FileError::Kind::TooShort) << error.what();
+            EXPECT_NE(std::string(error.what()).find(image), std::string::npos) << error.what();
+        }
     }
     EXPECT_EQ(readFile(image), before) << "a refused image was changed";
 }
