@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
     kelvo::bench::registerListBenchmarks();
     kelvo::bench::registerMakeListBenchmarks();
     kelvo::bench::registerStartupBenchmarks();
+    kelvo::bench::registerDetailsBenchmarks();
     benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::AddCustomContext("size", kelvo::bench::smokeRun() ? "smoke" : "full");
 

@@ -23,6 +23,7 @@ void registerHeaderBenchmarks();
 void registerListBenchmarks();
 void registerMakeListBenchmarks();
 void registerStartupBenchmarks();
+void registerDetailsBenchmarks();
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when it goes.

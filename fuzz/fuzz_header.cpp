@@ -1,9 +1,11 @@
-// Reading, decoding and retitling an image made of arbitrary bytes.
+// Reading, decoding, detailing, retitling and repairing an image made of
+// arbitrary bytes.
 //
 // Input: 12 bytes of a title to write, then the image. The image lives in a
 // memory file reached through /proc, so each run touches no disk and the core
 // opens it by path exactly as it opens an image the user clicked.
 #include "fuzz/fuzz_support.h"
+#include "romheader/imageinfo.h"
 #include "romheader/romheader.h"
 
 #include <sys/mman.h>
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -131,6 +134,58 @@ void checkWrite(const MemoryFile& file, const Bytes& image, const TitleBytes& ti
     require(file.contents() == expected, "the image on disk is not the old one with the new title");
 }
 
+// The whole-file pass reads every byte once: the header as it is, each
+// save-type ID where the image holds it at an aligned offset, the padding
+// run as counted from the end; every row is text the dialog can show.
+void checkDetails(const MemoryFile& file, const Bytes& image) {
+    ImageScan scan;
+    try {
+        scan = scanImage(file.path());
+    } catch (const FileError& error) {
+        fuzz::fail("the whole-file pass failed on a regular file", error.what());
+    }
+    require(scan.size == image.size(), "the pass did not cover the whole image");
+    for (std::size_t i = 0; i < kHeaderLength; ++i)
+        require(scan.header[i] == byteAt(image, i), "the pass's header differs from the image");
+    for (const std::string& id : scan.saveIds) {
+        bool aligned = false;
+        for (std::size_t at = 0; !aligned && at + id.size() <= image.size(); at += 4)
+            aligned = std::memcmp(image.data() + at, id.data(), id.size()) == 0;
+        require(aligned, "a save-type ID is not in the image at an aligned offset", id);
+        require(!saveTypeOf(id).empty(), "a save-type ID has no type", id);
+    }
+    std::size_t run = 0;
+    while (run < image.size() && image[image.size() - 1 - run] == image.back())
+        ++run;
+    require(image.empty() || (scan.lastByte == image.back() && scan.trailingRun == run),
+            "the padding run is miscounted");
+    for (const DetailRow& row : imageDetails(file.path(), scan))
+        requireText(row.value, "a detail row is not UTF-8");
+}
+
+// A repaired header passes the console's fixed-value and check-byte tests,
+// and no other byte changes.
+void checkRepair(const MemoryFile& file) {
+    const Bytes before = file.contents();
+    try {
+        repairHeader(file.path(), planRepair(file.path()));
+    } catch (const FileError& error) {
+        require(error.kind() == FileError::Kind::TooShort &&
+                    before.size() < std::size_t(kMinWritableLength),
+                "repairing a header failed", error.what());
+        require(file.contents() == before, "a refused repair changed the image");
+        return;
+    }
+    const Bytes after = file.contents();
+    require(after.size() == before.size(), "the repair changed the image's length");
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (i != kFixedValueOffset && i != kCheckOffset)
+            require(after[i] == before[i], "the repair changed a byte it does not own");
+    }
+    require(after[kFixedValueOffset] == kFixedValue && checkHolds(after),
+            "a repaired header still fails the console's checks");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -156,6 +211,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(headerCheck(checked) == header.computedCheck,
             "computed check differs from headerCheck");
 
+    checkDetails(file, image);
     checkWrite(file, image, title);
+    checkRepair(file);
     return 0;
 }

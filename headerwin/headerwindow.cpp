@@ -253,6 +253,8 @@ void HeaderWindow::createMenus() {
                                     [this] { guarded([this] { cmdExit_Click(); }); });
     exit->setObjectName(QStringLiteral("actExit"));
 
+    createImageMenu();
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* about =
         help->addAction(QStringLiteral("About Kelvo-GBA"), this, &HeaderWindow::showAbout);
@@ -337,6 +339,7 @@ void HeaderWindow::clearImageInfo() {
     lblman->clear();
     lblcheck->clear();
     lblcheck->setToolTip(QString());
+    showImageExtras(nullptr);
 }
 
 void HeaderWindow::File1_Click() {
@@ -360,6 +363,7 @@ void HeaderWindow::File1_Click() {
         lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
         lblterritory->setText(printable(fromUtf8(decodeTerritory(header.territory))));
         showCheck(header);
+        showImageExtras(&header);
     });
     if (failure) {
         clearImageInfo();

@@ -73,6 +73,14 @@ private:
 
     void clearImageInfo();
     void showCheck(const RomHeader& shown);
+
+    // The Image menu (imagemenu.cpp).
+    void createImageMenu();
+    // What the menu adds to a shown header: its actions and the company's
+    // name on the Manufacturer label; nullptr takes both away.
+    void showImageExtras(const RomHeader* shown);
+    void showImageDetails();
+    void repairShownHeader();
     // Runs one handler; a failure becomes a message box and the window carries on.
     template <typename Handler> void guarded(Handler&& handler);
     void reportFailure(const QString& message);
@@ -110,6 +118,8 @@ private:
     ListWindowFactory listWindowFactory_;
     QPointer<QWidget> listWindow_;
     QAction* listWindowAction_ = nullptr;
+    QAction* imageDetailsAction_ = nullptr;
+    QAction* repairAction_ = nullptr;
 };
 
 } // namespace kelvo

@@ -144,6 +144,7 @@ public:
         SameFile,      // the copy's target is its source
         AlreadyExists, // the copy's target exists and replacing was not allowed
         Cancelled,     // the user (or a termination signal) stopped it; nothing was left
+        Changed,       // the file changed between reading and writing; nothing was written
     };
 
     FileError(Kind kind, std::string operation, std::string path, std::string reason, int code = 0);

@@ -4,14 +4,18 @@
 #include "headerwin/drivelist.h"
 #include "headerwin/filelist.h"
 #include "headerwin/headerwindow.h"
+#include "headerwin/imagedetailsdialog.h"
 #include "headerwin/windowkit.h"
 #include "headerwin/wrappingbutton.h"
 #include "romheader/romheader.h"
 #include "testsupport.h"
 
 #include <QAccessible>
+#include <QClipboard>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,6 +65,12 @@ private slots:
     void tabOrderFollowsTheLayout();
     void screenReaderNamesValuesNotCaptions();
     void exitClosesTheWindow();
+    void imageDetailsShowsEveryRow_data();
+    void imageDetailsShowsEveryRow();
+    void imageDetailsCancelWhileReading();
+    void imageDetailsReportsAVanishedImage();
+    void repairHeaderAsksAndWrites_data();
+    void repairHeaderAsksAndWrites();
 
 private:
     template <typename T> T* child(const char* name) const {
@@ -77,6 +87,8 @@ private:
     void openDirectory(const QString& absolutePath);
     void typeTitle(const QString& title);
     void recreateWindow();
+    // Whether the Image menu's two actions are enabled (both must agree).
+    bool imageMenuEnabled() const;
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<HeaderWindow> window;
@@ -103,6 +115,13 @@ void HeaderWindowTest::recreateWindow() {
     window = std::make_unique<HeaderWindow>();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+bool HeaderWindowTest::imageMenuEnabled() const {
+    const bool details = child<QAction>("actImageDetails")->isEnabled();
+    if (details != child<QAction>("actRepairHeader")->isEnabled())
+        qFatal("Image Details and Repair Header disagree");
+    return details;
 }
 
 void HeaderWindowTest::clickFile(const QString& name, bool refresh) {
@@ -143,6 +162,7 @@ void HeaderWindowTest::startState() {
              child<DriveList>("Drive1")->driveOf(QDir::currentPath().toStdString()));
     for (const char* name : kValueNames)
         QVERIFY2(text(name).isEmpty(), name);
+    QVERIFY2(!imageMenuEnabled(), "the Image menu must start disabled");
 }
 
 void HeaderWindowTest::showsDecodedHeader_data() {
@@ -153,36 +173,42 @@ void HeaderWindowTest::showsDecodedHeader_data() {
     QTest::addColumn<bool>("validCheck");
     QTest::addColumn<QStringList>(
         "shown"); // title, Mbit, MB, cart ID, advance, territory, maker, check
+    QTest::addColumn<QString>("company"); // the Manufacturer label's tooltip
 
     QTest::newRow("Nintendo, Japanese")
         << "SAMPLE TITLE"
         << "AXYJ"
         << "01" << qint64(4194304) << true
         << QStringList{"SAMPLE TITLE", "32Mbit",       "4MB",           "XY",
-                       "A - Yes",      "J - Japanese", "01 - Nintendo", "Check OK"};
+                       "A - Yes",      "J - Japanese", "01 - Nintendo", "Check OK"}
+        << "Nintendo";
     QTest::newRow("Capcom, not advance")
         << "CAPCOM"
         << "BPQJ"
         << "08" << qint64(3000000) << true
         << QStringList{"CAPCOM", "23Mbit",       "2.875MB",     "PQ",
-                       "No",     "J - Japanese", "08 - Capcom", "Check OK"};
+                       "No",     "J - Japanese", "08 - Capcom", "Check OK"}
+        << "Capcom";
     QTest::newRow("unknown maker shown as is")
         << "X"
         << "AABE"
         << "7Z" << qint64(131072) << false
-        << QStringList{"X", "1Mbit", "0.125MB", "AB", "A - Yes", "E - English", "7Z", "Check bad"};
+        << QStringList{"X", "1Mbit", "0.125MB", "AB", "A - Yes", "E - English", "7Z", "Check bad"}
+        << "Unknown company";
     QTest::newRow("lower-case letters are not codes")
         << "lower"
         << "aCDj"
         << "01" << qint64(65536) << true
-        << QStringList{"lower", "0Mbit", "0MB", "CD", "No", "j", "01 - Nintendo", "Check OK"};
+        << QStringList{"lower", "0Mbit", "0MB", "CD", "No", "j", "01 - Nintendo", "Check OK"}
+        << "Nintendo";
     // A tab or line feed would push the rest of a label out of sight.
     QTest::newRow("control bytes show as replacement characters")
         << "CTRL"
         << "A\t\t\n"
         << "0\r" << qint64(65536) << true
         << QStringList{"CTRL", "0Mbit", "0MB", "\uFFFD\uFFFD", "A - Yes", "\uFFFD", "0\uFFFD",
-                       "Check OK"};
+                       "Check OK"}
+        << "Unknown company";
 }
 
 void HeaderWindowTest::showsDecodedHeader() {
@@ -192,6 +218,7 @@ void HeaderWindowTest::showsDecodedHeader() {
     QFETCH(qint64, size);
     QFETCH(bool, validCheck);
     QFETCH(QStringList, shown);
+    QFETCH(QString, company);
     QLocale::setDefault(QLocale::c());
     writeImage(path("image.bin"), {title.toStdString(), gameCode.toStdString(), maker.toStdString(),
                                    size, validCheck});
@@ -201,6 +228,8 @@ void HeaderWindowTest::showsDecodedHeader() {
                              text("lblid"),     text("lbladv"),      text("lblterritory"),
                              text("lblman"),    text("lblcheck")};
     QCOMPARE(actual, shown);
+    QCOMPARE(child<QLabel>("lblman")->toolTip(), company);
+    QVERIFY(imageMenuEnabled());
     QVERIFY(child<QPushButton>("cmdEdit")->isEnabled());
     QVERIFY(child<QPushButton>("cmdRen")->isEnabled());
     QCOMPARE(window->currentRomPath(), path("image.bin").toStdString());
@@ -227,6 +256,8 @@ void HeaderWindowTest::directoryChangeBlanksEverything() {
         QVERIFY2(text(name).isEmpty(), name);
     QVERIFY(!child<QPushButton>("cmdEdit")->isEnabled());
     QVERIFY(!child<QPushButton>("cmdRen")->isEnabled());
+    QVERIFY2(!imageMenuEnabled(), "the Image menu must follow the header away");
+    QVERIFY(child<QLabel>("lblman")->toolTip().isEmpty());
 }
 
 void HeaderWindowTest::sameDirectoryAgainChangesNothing() {
@@ -372,6 +403,7 @@ void HeaderWindowTest::failedClickIsReportedAndWindowStaysUsable() {
     for (const char* name : kValueNames)
         QVERIFY2(text(name).isEmpty(),
                  "a failed click must not leave the previous image's values shown");
+    QVERIFY2(!imageMenuEnabled(), "the Image menu must not stay on a failed click");
 
     clickFile("sample.gba");
     QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
@@ -508,6 +540,141 @@ void HeaderWindowTest::screenReaderNamesValuesNotCaptions() {
 void HeaderWindowTest::exitClosesTheWindow() {
     QTest::mouseClick(child<QPushButton>("cmdExit"), Qt::LeftButton);
     QVERIFY(!window->isVisible());
+}
+
+void HeaderWindowTest::imageDetailsShowsEveryRow_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<bool>("byShortcut");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("padding");
+    QTest::newRow("C locale, menu") << QLocale::c() << false << "4194304 bytes (32Mbit, 4MB)"
+                                    << "4194114 bytes of 0x00";
+    QTest::newRow("US English, Ctrl+I") << QLocale(QLocale::English, QLocale::UnitedStates) << true
+                                        << "4,194,304 bytes (32Mbit, 4MB)"
+                                        << "4,194,114 bytes of 0x00";
+}
+
+void HeaderWindowTest::imageDetailsShowsEveryRow() {
+    QFETCH(QLocale, locale);
+    QFETCH(bool, byShortcut);
+    QFETCH(QString, size);
+    QFETCH(QString, padding);
+    QLocale::setDefault(locale);
+    clickFile("sample.gba");
+    if (byShortcut) {
+        QApplication::setActiveWindow(window.get());
+        QTest::keyClick(window.get(), Qt::Key_I, Qt::ControlModifier);
+    } else {
+        child<QAction>("actImageDetails")->trigger();
+    }
+    QLocale::setDefault(QLocale::c());
+    auto* dialog = window->findChild<ImageDetailsDialog*>();
+    QVERIFY2(dialog && dialog->isVisible(), "Image Details did not open");
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Image Details"));
+
+    // Digests of the same bytes from Python's zlib and hashlib.
+    const std::pair<QString, QString> expected[] = {
+        {"File", path("sample.gba")},
+        {"Size", size},
+        {"Maker", "01 - Nintendo"},
+        {"CRC32", "559be2ed"},
+        {"SHA-256", "df34d4d6e8dbca365b9fd3aa493a272a76ea7d6ede36fc5cf3b84a56dadb59b4"},
+        {"Padding", padding},
+    };
+    auto* form = dialog->findChild<QFormLayout*>();
+    for (const auto& [caption, value] : expected) {
+        auto* field = dialog->findChild<QLineEdit*>(caption);
+        QVERIFY2(field, qPrintable(caption));
+        QCOMPARE(field->text(), value);
+        QVERIFY(field->isReadOnly());
+        auto* label = qobject_cast<QLabel*>(form->labelForField(field));
+        QVERIFY2(label && label->text() == caption + ':', qPrintable(caption));
+        QCOMPARE(label->buddy(), field);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(field);
+        QCOMPARE(accessible->text(QAccessible::Name), caption);
+        QCOMPARE(accessible->text(QAccessible::Value), value);
+        QVERIFY2(field->fontMetrics().horizontalAdvance(value) < field->contentsRect().width() ||
+                     caption == "File",
+                 qPrintable(caption + " is cut off"));
+    }
+
+    QTest::mouseClick(dialog->findChild<QPushButton*>("copyAll"), Qt::LeftButton);
+    const QStringList lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 18);
+    QCOMPARE(lines.at(13), QStringLiteral("CRC32: 559be2ed"));
+    QTest::mouseClick(dialog->findChild<QPushButton*>("close"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+}
+
+void HeaderWindowTest::imageDetailsCancelWhileReading() {
+    ImageDetailsDialog dialog("sample.gba", window.get());
+    dialog.showProgress(1, 4);
+    dialog.show();
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+    QVERIFY2(dialog.cancelled(), "Cancel must stop the reading");
+}
+
+void HeaderWindowTest::imageDetailsReportsAVanishedImage() {
+    clickFile("sample.gba");
+    QVERIFY(QFile::remove(path("sample.gba")));
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok);
+    child<QAction>("actImageDetails")->trigger();
+    QCOMPARE(failures.size(), 1);
+    const QString message = failures.at(0).at(0).toString();
+    QVERIFY2(message.contains(path("sample.gba")) && message.contains("No such file"),
+             qPrintable(message));
+    QVERIFY2(!window->findChild<ImageDetailsDialog*>(), "a dialog stayed for a failed read");
+}
+
+void HeaderWindowTest::repairHeaderAsksAndWrites_data() {
+    QTest::addColumn<int>("fixedValue");
+    QTest::addColumn<bool>("validCheck");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<QStringList>("told"); // parts of what the message box says
+    QTest::addColumn<bool>("written");
+    const QString logo = "Repair Header cannot mend that";
+    QTest::newRow("both wrong, yes")
+        << 0x00 << false << QMessageBox::Yes
+        << QStringList{"Byte 0xB2 (fixed value): 0x00 becomes 0x96",
+                       "Byte 0xBD (check byte): 0x51 becomes 0x50", logo}
+        << true;
+    QTest::newRow("check wrong, no")
+        << 0x96 << false << QMessageBox::No << QStringList{"0x51 becomes 0x50", logo} << false;
+    QTest::newRow("nothing to repair")
+        << 0x96 << true << QMessageBox::Ok << QStringList{"needs no repair", logo} << false;
+}
+
+void HeaderWindowTest::repairHeaderAsksAndWrites() {
+    QFETCH(int, fixedValue);
+    QFETCH(bool, validCheck);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(QStringList, told);
+    QFETCH(bool, written);
+    // The sample's check byte is 0x50 when valid; an invalid one is 0x51.
+    writeImage(path("sample.gba"), {.validCheck = validCheck});
+    auto before = readBytes(path("sample.gba"));
+    before[0xB2] = std::uint8_t(fixedValue);
+    writeBytes(path("sample.gba"), before);
+    clickFile("sample.gba");
+
+    QString message;
+    answerNextMessageBox(answer, &message);
+    child<QAction>("actRepairHeader")->trigger();
+    for (const QString& part : told)
+        QVERIFY2(message.contains(part), qPrintable(message));
+
+    auto expected = before;
+    if (written) {
+        expected[0xB2] = 0x96;
+        expected[0xBD] = 0x50;
+    }
+    QCOMPARE(readBytes(path("sample.gba")), expected);
+    QCOMPARE(text("lblcheck"),
+             written || validCheck ? QStringLiteral("Check OK") : QStringLiteral("Check bad"));
+    if (written)
+        QVERIFY2(window->statusText().contains("sample.gba"), qPrintable(window->statusText()));
 }
 
 QTEST_MAIN(HeaderWindowTest)

@@ -201,6 +201,8 @@ cmd_deb() {
         "Homepage ~ ^https://"
         "Depends ~ (^|, )libc6( \(>= [^)]+\))?(,|$)"
         "Depends ~ (^|, )libqt6widgets6( \(>= [^)]+\))?(,|$)"
+        "Depends ~ (^|, )libssl3( \(>= [^)]+\))?(,|$)"
+        "Depends ~ (^|, )zlib1g( \(>= [^)]+\))?(,|$)"
         "Description ~ ^[a-z].{10,79}$"
     )
     local row field op want value

@@ -1,4 +1,5 @@
 // Reading and retitling images on disk, and refusing what is not one.
+#include "romheader/imageinfo.h"
 #include "romheader/romheader.h"
 #include "romheader/tests/scratch_dir.h"
 
@@ -108,16 +109,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ShortImageWrite : public ScratchDirTest, public ::testing::WithParamInterface<std::size_t> {};
 
+// Writing a title and repairing the header (planning it, or writing a plan).
 TEST_P(ShortImageWrite, RefusedAndUnchanged) {
     const Bytes before = sampleImage(GetParam());
     const std::string image = path("short.gba");
     writeFile(image, before);
-    try {
-        writeTitle(image, encodeTitle("NEW TITLE"));
-        FAIL() << "a " << GetParam() << "-byte image was written";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.kind(), FileError::Kind::TooShort) << error.what();
-        EXPECT_NE(std::string(error.what()).find(image), std::string::npos) << error.what();
+    const std::function<void()> writes[] = {
+        [&] { writeTitle(image, encodeTitle("NEW TITLE")); }, [&] { (void)planRepair(image); },
+        [&] {
+            repairHeader(image, {{{kCheckOffset, 0, 1}}, false});
+        }};
+    for (const auto& write : writes) {
+        try {
+            write();
+            ADD_FAILURE() << "a " << GetParam() << "-byte image was written";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.kind(), FileError::Kind::TooShort) << error.what();
+            EXPECT_NE(std::string(error.what()).find(image), std::string::npos) << error.what();
+        }
     }
     EXPECT_EQ(readFile(image), before) << "a refused image was changed";
 }
@@ -180,6 +189,10 @@ TEST_P(NotAnImage, FailsAtOnceWithPathAndReason) {
         EXPECT_NE(message.find(row.reason), std::string::npos) << message;
     }
     ::alarm(0);
+    struct stat left {};
+    if (std::string_view(row.node) == "missing") {
+        EXPECT_NE(::lstat(target.c_str(), &left), 0) << "a missing image was created";
+    }
 }
 
 const auto kMeasure = [](const std::string& p) { (void)imageLength(p); };
@@ -190,6 +203,8 @@ const auto kRead = [](const std::string& p) {
 const auto kWrite = [](const std::string& p) { writeTitle(p, encodeTitle("X")); };
 const auto kAppend = [](const std::string& p) { appendToFile(p, "line\n"); };
 const auto kCopy = [](const std::string& p) { (void)copyToTitle(p, "/nonexistent", "T"); };
+const auto kScan = [](const std::string& p) { (void)scanImage(p); };
+const auto kRepair = [](const std::string& p) { repairHeader(p, {{{0xBD, 0, 1}}, false}); };
 
 using K = FileError::Kind;
 INSTANTIATE_TEST_SUITE_P(
@@ -198,6 +213,12 @@ INSTANTIATE_TEST_SUITE_P(
         NotAnImageRow{"measure_missing", "missing", kMeasure, K::System, "No such file"},
         NotAnImageRow{"read_missing", "missing", kRead, K::System, "No such file"},
         NotAnImageRow{"copy_missing", "missing", kCopy, K::System, "No such file"},
+        NotAnImageRow{"scan_missing", "missing", kScan, K::System, "No such file"},
+        NotAnImageRow{"repair_missing", "missing", kRepair, K::System, "No such file"},
+        NotAnImageRow{"scan_directory", "directory", kScan, K::NotRegular, "directory"},
+        NotAnImageRow{"repair_directory", "directory", kRepair, K::NotRegular, "directory"},
+        NotAnImageRow{"scan_fifo", "fifo", kScan, K::NotRegular, "FIFO"},
+        NotAnImageRow{"repair_fifo", "fifo", kRepair, K::NotRegular, "FIFO"},
         NotAnImageRow{"measure_directory", "directory", kMeasure, K::NotRegular, "directory"},
         NotAnImageRow{"read_directory", "directory", kRead, K::NotRegular, "directory"},
         NotAnImageRow{"write_directory", "directory", kWrite, K::NotRegular, "directory"},

@@ -1,0 +1,160 @@
+// Everything an image's header and contents say, for the Image Details
+// dialog: the header decoded and checked, one pass over the whole file
+// (hashes, save-type IDs, padding), the rows the dialog shows, and the
+// header repair that makes a header one the console accepts.
+//
+// Plain C++ like the rest of the core.
+#pragma once
+
+#include "romheader/romheader.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvo {
+
+// Bytes past the logo, below the check byte.
+inline constexpr std::size_t kUnitCodeOffset = 0xB3;   // 0x00 on every released cartridge
+inline constexpr std::size_t kDeviceTypeOffset = 0xB4; // debugging hardware; normally 0x00
+inline constexpr std::size_t kVersionOffset = 0xBC;    // the software version, a number
+// The image starts running here: offset 0 holds a branch to the real entry.
+inline constexpr std::uint32_t kCartridgeBase = 0x08000000;
+
+// ---------------------------------------------------------------------------
+// The header, decoded and checked: a pure function of its 192 bytes.
+
+struct HeaderInfo {
+    std::optional<std::uint32_t> entryPoint; // where the branch at offset 0 goes; none if no branch
+    bool logoValid = false;
+    std::uint8_t fixedValue = 0;
+    std::uint8_t unitCode = 0;
+    std::uint8_t deviceType = 0;
+    std::uint8_t version = 0;
+    std::uint8_t storedCheck = 0;
+    std::uint8_t computedCheck = 0;
+    TitleBytes title{};
+    std::array<std::uint8_t, 4> gameCode{}; // type letter, two-letter ID, territory
+    std::array<std::uint8_t, kMakerWidth> makerCode{};
+    std::string makerName; // empty for a code the table does not know
+
+    [[nodiscard]] bool fixedValueValid() const { return fixedValue == kFixedValue; }
+    [[nodiscard]] bool checkValid() const { return storedCheck == computedCheck; }
+};
+
+[[nodiscard]] HeaderInfo decodeHeaderInfo(const HeaderBytes& bytes);
+
+// The target of an unconditional ARM branch (B or BL) stored little-endian
+// at `address`; std::nullopt for any other instruction.
+[[nodiscard]] std::optional<std::uint32_t> armBranchTarget(std::uint32_t instruction,
+                                                           std::uint32_t address);
+
+// The company behind a two-character licensee code ("01" -> "Nintendo");
+// empty when the code is not in the table.
+[[nodiscard]] std::string_view makerName(std::span<const std::uint8_t, kMakerWidth> makerCode);
+
+// ---------------------------------------------------------------------------
+// The whole-file pass.
+
+using Md5Digest = std::array<std::uint8_t, 16>;
+using Sha1Digest = std::array<std::uint8_t, 20>;
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
+// The longest save-type ID: "FLASH512_V" and three digits.
+inline constexpr std::size_t kSaveIdMaxLength = 13;
+
+struct ImageScan {
+    HeaderBytes header{};    // bytes 0x00..0xBF; NUL past a short image's end
+    std::uint64_t size = 0;  // bytes read, which every figure below covers
+    std::uint32_t crc32 = 0; // zlib's (the usual CRC-32)
+    Md5Digest md5{};
+    Sha1Digest sha1{};
+    Sha256Digest sha256{};
+    std::vector<std::string> saveIds; // "SRAM_V113", each once, first found first
+    std::uint8_t lastByte = 0;        // meaningful when size > 0
+    std::uint64_t trailingRun = 0;    // bytes equal to lastByte that end the file
+};
+
+// Reads the image once, in chunks of this size, feeding every figure from
+// the same buffer. `progress` hears after each chunk; returning false stops
+// with a FileError of kind Cancelled.
+inline constexpr std::size_t kScanChunk = 256 * 1024;
+[[nodiscard]] ImageScan scanImage(const std::string& path, const Progress& progress = {});
+
+// The save-type IDs the console's save libraries leave in an image, found at
+// 4-byte-aligned positions of `bytes` (which start at an aligned file offset):
+// each appended to `found` unless already there. An ID may run on past the
+// end of `bytes`; unless `atEnd`, the last bytes that could start one are
+// left unexamined. Returns how many leading bytes were examined, a multiple
+// of 4: the caller passes the rest again in front of the next bytes.
+std::size_t findSaveIds(std::span<const std::uint8_t> bytes, bool atEnd,
+                        std::vector<std::string>& found);
+
+// "SRAM 32 KiB" for "SRAM_V113"; empty for anything else.
+[[nodiscard]] std::string_view saveTypeOf(std::string_view saveId);
+
+// ---------------------------------------------------------------------------
+// The dialog's rows: a caption and its finished value each.
+
+struct DetailRow {
+    std::string caption;
+    std::string value;
+};
+
+// How the user's locale writes numbers. Grouping digits is the locale's
+// business (the window passes it in); by default there is none.
+struct NumberStyle {
+    std::function<std::string(std::uint64_t)> grouped = [](std::uint64_t n) {
+        return std::to_string(n);
+    };
+    std::string decimalSeparator = ".";
+};
+
+// File, Size, Title, Game code, Maker, Entry point, Logo, Fixed value, Unit
+// code, Device type, Version, Check byte, Save type, CRC32, MD5, SHA-1,
+// SHA-256 and Padding, in that order.
+[[nodiscard]] std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan,
+                                                  const NumberStyle& style = {});
+
+[[nodiscard]] std::string hexText(std::span<const std::uint8_t> bytes);
+// "1048576 bytes of 0xFF", or "none" when the run is under 1 KiB or of any
+// other byte.
+[[nodiscard]] std::string paddingText(const ImageScan& scan, const NumberStyle& style = {});
+// "SRAM 32 KiB (SRAM_V113); Flash 64 KiB (FLASH_V)", or what none found means.
+[[nodiscard]] std::string saveTypeText(const std::vector<std::string>& saveIds);
+
+// ---------------------------------------------------------------------------
+// Header repair: the fixed value at 0xB2, then the check byte at 0xBD. The
+// boot logo cannot be repaired: the program does not carry the console's.
+
+struct HeaderChange {
+    std::size_t offset;
+    std::uint8_t before;
+    std::uint8_t after;
+    bool operator==(const HeaderChange&) const = default;
+};
+
+struct RepairPlan {
+    std::vector<HeaderChange> changes; // by offset; empty when nothing needs mending
+    bool logoValid = false;
+};
+
+[[nodiscard]] RepairPlan planRepair(const HeaderBytes& bytes);
+// "Byte 0xBD (check byte): 0x51 becomes 0x50"
+[[nodiscard]] std::string changeText(const HeaderChange& change);
+
+// Reads the header of an image of at least 192 bytes and plans its repair.
+[[nodiscard]] RepairPlan planRepair(const std::string& path);
+
+// Makes exactly the changes of `plan`, planned from the file as it is now:
+// in one write, followed by fsync, never creating or lengthening the file.
+// Writes nothing and throws (kind Changed) when the header is no longer the
+// one the plan was made from.
+void repairHeader(const std::string& path, const RepairPlan& plan);
+
+} // namespace kelvo

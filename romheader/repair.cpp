@@ -1,0 +1,88 @@
+// Header repair: what it would change, and making exactly those changes on
+// disk through the same safe path as writing a title.
+#include "romheader/imageinfo.h"
+#include "romheader/posixio.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace kelvo {
+
+namespace {
+
+using Kind = FileError::Kind;
+
+// An image shorter than a whole header has no check byte to repair.
+HeaderBytes readWholeHeader(int fd, const struct stat& info, const std::string& path) {
+    const auto refuseShort = [&path](std::int64_t length) {
+        throw FileError(Kind::TooShort, "repair", path,
+                        "Only " + std::to_string(length) + " bytes long, shorter than a header (" +
+                            std::to_string(kMinWritableLength) + " bytes)");
+    };
+    if (info.st_size < kMinWritableLength)
+        refuseShort(info.st_size);
+    HeaderBytes bytes{};
+    if (const std::size_t n = posix::readAt(fd, bytes, 0, path); n < bytes.size())
+        refuseShort(static_cast<std::int64_t>(n)); // it shrank meanwhile
+    return bytes;
+}
+
+} // namespace
+
+RepairPlan planRepair(const HeaderBytes& bytes) {
+    RepairPlan plan;
+    plan.logoValid = bootLogoValid(bytes);
+    HeaderBytes repaired = bytes;
+    // The fixed value first: the check byte covers it.
+    if (repaired[kFixedValueOffset] != kFixedValue) {
+        plan.changes.push_back({kFixedValueOffset, repaired[kFixedValueOffset], kFixedValue});
+        repaired[kFixedValueOffset] = kFixedValue;
+    }
+    const std::uint8_t check =
+        headerCheck(std::span(repaired).subspan<kTitleOffset, kCheckedLength>());
+    if (repaired[kCheckOffset] != check)
+        plan.changes.push_back({kCheckOffset, repaired[kCheckOffset], check});
+    return plan;
+}
+
+std::string changeText(const HeaderChange& change) {
+    const char* what = change.offset == kFixedValueOffset ? " (fixed value)"
+                       : change.offset == kCheckOffset    ? " (check byte)"
+                                                          : "";
+    char text[96];
+    std::snprintf(text, sizeof text, "Byte 0x%02zX%s: 0x%02X becomes 0x%02X", change.offset, what,
+                  unsigned{change.before}, unsigned{change.after});
+    return text;
+}
+
+RepairPlan planRepair(const std::string& path) {
+    struct stat info {};
+    const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);
+    return planRepair(readWholeHeader(fd.get(), info, path));
+}
+
+void repairHeader(const std::string& path, const RepairPlan& plan) {
+    // No O_CREAT and no O_TRUNC: an image that vanished stays gone, and no
+    // byte outside the planned ones changes.
+    struct stat info {};
+    UniqueFd fd = posix::openRegular(path, O_RDWR, info);
+    HeaderBytes bytes = readWholeHeader(fd.get(), info, path);
+    if (planRepair(bytes).changes != plan.changes)
+        throw FileError(Kind::Changed, "repair", path,
+                        "The header changed since it was read; nothing was written");
+    if (plan.changes.empty())
+        return;
+
+    for (const HeaderChange& change : plan.changes)
+        bytes[change.offset] = change.after;
+    const std::size_t first = plan.changes.front().offset;
+    const std::size_t length = plan.changes.back().offset + 1 - first;
+    posix::writeAt(fd.get(), std::span(bytes).subspan(first, length), off_t(first), path);
+    if (::fsync(fd.get()) != 0 || fd.close() != 0)
+        posix::throwSystem("write", path, errno);
+}
+
+} // namespace kelvo
