@@ -80,8 +80,10 @@ UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info
 
 // The usual case costs one open: O_NONBLOCK makes opening a FIFO or a device
 // return at once, and fstat on the open descriptor refuses anything but a
-// regular file before a byte moves. What that open cannot settle (a lease, a
-// name that cannot be opened as asked) takes the route through a handle.
+// regular file before a byte moves. The flag stays: regular files ignore it,
+// and the odd "regular" file that could block (in /proc, on FUSE) answers
+// EAGAIN instead. What that open cannot settle (a lease, a name that cannot
+// be opened as asked) takes the route through a handle.
 UniqueFd openRegular(const std::string& path, int flags, struct stat& info, mode_t mode) {
     UniqueFd fd(::open(path.c_str(), flags | kOpenFlags | O_NONBLOCK, mode));
     if (!fd) {
@@ -94,9 +96,6 @@ UniqueFd openRegular(const std::string& path, int flags, struct stat& info, mode
         throwSystem("open", path, errno);
     if (!S_ISREG(info.st_mode))
         throwNotRegular("open", path, info.st_mode);
-    // Plain blocking I/O from here, as the caller asked.
-    if (::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        throwSystem("open", path, errno);
     return fd;
 }
 
