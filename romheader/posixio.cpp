@@ -53,8 +53,8 @@ bool needsTheDescriptorRoute(int code) {
 // sees an open), refuses what is not a regular file, and reopens that very
 // file through /proc/self/fd, blocking: under a lease the open then waits for
 // the holder to give it up, as cat's would (the kernel bounds the wait by
-// /proc/sys/fs/lease-break-time). Nothing is looked up by name twice, so a
-// FIFO swapped in meanwhile cannot make it hang.
+// /proc/sys/fs/lease-break-time). The name itself is never opened for I/O
+// here, so a FIFO swapped in after the first open cannot make it hang.
 UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info, int firstCode) {
     const UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC | (flags & O_NOFOLLOW)));
     if (!handle)
@@ -80,9 +80,9 @@ UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info
 
 // The usual case costs one open: O_NONBLOCK makes opening a FIFO or a device
 // return at once, and fstat on the open descriptor refuses anything but a
-// regular file before a byte moves. The flag stays: regular files ignore it,
-// and the odd "regular" file that could block (in /proc, on FUSE) answers
-// EAGAIN instead. What that open cannot settle (a lease, a name that cannot
+// regular file before a byte moves. The flag stays on that descriptor:
+// regular files ignore it, and the odd "regular" file that could block (in
+// /proc, on FUSE) answers EAGAIN instead. What that open cannot settle (a lease, a name that cannot
 // be opened as asked) takes the route through a handle.
 UniqueFd openRegular(const std::string& path, int flags, struct stat& info, mode_t mode) {
     UniqueFd fd(::open(path.c_str(), flags | kOpenFlags | O_NONBLOCK, mode));
