@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
         return 2;
 
     kelvo::bench::registerHeaderBenchmarks();
+    kelvo::bench::registerCopyBenchmarks();
     kelvo::bench::registerListBenchmarks();
     kelvo::bench::registerMakeListBenchmarks();
     kelvo::bench::registerStartupBenchmarks();

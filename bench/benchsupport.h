@@ -20,6 +20,7 @@ void fail(benchmark::State& state, const std::string& why);
 [[nodiscard]] bool anyFailed();
 
 void registerHeaderBenchmarks();
+void registerCopyBenchmarks();
 void registerListBenchmarks();
 void registerMakeListBenchmarks();
 void registerStartupBenchmarks();

@@ -6,13 +6,13 @@
 #include "romheader/termination.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <system_error>
+#include <climits>
 
 namespace kelvo {
 
@@ -21,142 +21,99 @@ namespace {
 using Kind = FileError::Kind;
 using namespace posix;
 
-constexpr std::size_t kCopyChunk = 1 << 20;
-
-// Asks `progress` and looks for a termination signal between chunks; either
-// stops the copy, and the unwinding removes what it wrote.
-void checkpoint(const Progress& progress, std::uint64_t done, std::uint64_t total,
-                const std::string& target) {
-    if (terminationRequested() || (progress && !progress(done, total)))
-        throw FileError(Kind::Cancelled, "copy to", target, "Cancelled");
-}
-
-// copy_file_range lets the kernel copy (or share) the blocks; across file
-// systems or on older kernels it refuses, and plain reads and writes go on
-// from where it stopped.
-void copyContents(int from, int to, std::uint64_t total, const std::string& sourcePath,
-                  const std::string& target, const Progress& progress) {
-    std::uint64_t done = 0;
-    checkpoint(progress, done, total, target);
-    for (;;) {
-        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, kCopyChunk, 0);
-        if (n > 0) {
-            done += static_cast<std::uint64_t>(n);
-            checkpoint(progress, done, total, target);
-            continue;
-        }
-        if (n == 0)
-            break; // the end, or a file system that copies nothing this way
-        if (errno == EINTR) {
-            checkpoint(progress, done, total, target);
-            continue;
-        }
-        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
-            break;
-        throwSystem("copy to", target, errno);
-    }
-    std::vector<char> buffer(kCopyChunk);
-    for (;;) {
-        const ssize_t n = ::read(from, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) {
-            checkpoint(progress, done, total, target);
-            continue;
-        }
-        if (n < 0)
-            throwSystem("read", sourcePath, errno);
-        if (n == 0)
-            return;
-        if (const int code = writeAll(to, buffer.data(), static_cast<std::size_t>(n)))
-            throwSystem("copy to", target, code);
-        done += static_cast<std::uint64_t>(n);
-        checkpoint(progress, done, total, target);
-    }
-}
-
-// The copy in progress: a hidden file beside the target that becomes the
-// target only when complete. Until then the destructor removes it, so a
-// failure at any step leaves nothing behind.
-class PendingCopy {
-public:
-    PendingCopy(const std::string& directoryPath, const std::string& target)
-        : path_(joinPath(directoryPath, ".kelvo-XXXXXX.tmp")) {
-        fd_ = UniqueFd(::mkostemps(path_.data(), 4, O_CLOEXEC));
-        if (!fd_)
-            throwSystem("copy to", target, errno);
-    }
-    PendingCopy(const PendingCopy&) = delete;
-    PendingCopy& operator=(const PendingCopy&) = delete;
-    ~PendingCopy() {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-    }
-
-    [[nodiscard]] int fd() const { return fd_.get(); }
-    [[nodiscard]] const char* path() const { return path_.c_str(); }
-    [[nodiscard]] int close() { return fd_.close(); }
-    void keep() { path_.clear(); }
-
-private:
-    std::string path_;
-    UniqueFd fd_;
+// The list file, open for appending and locked against other writers that
+// lock. `created` names the file this press made (the list file, or the
+// missing target of a dangling link to it), so a failed press can remove it.
+struct LockedList {
+    UniqueFd fd;
+    struct stat info {};
+    std::string created;
 };
 
-[[noreturn]] void throwAlreadyExists(const std::string& target) {
-    throw FileError(Kind::AlreadyExists, "copy to", target, "A file of this name already exists",
-                    EEXIST);
+// The name an open with O_CREAT would create for `path`: the path itself, or
+// the missing name a chain of symbolic links starting there ends at.
+std::string nameToCreate(const std::string& path) {
+    std::string name = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat seen {};
+        if (::lstat(name.c_str(), &seen) != 0 || !S_ISLNK(seen.st_mode))
+            return name;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(name.c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<std::size_t>(n) == sizeof target)
+            return name;
+        const std::size_t slash = name.rfind('/');
+        name = (target[0] == '/' || slash == std::string::npos ? std::string()
+                                                               : name.substr(0, slash + 1)) +
+               std::string(target, static_cast<std::size_t>(n));
+    }
+    return name; // a loop: the open reports it
 }
 
-// Gives the finished copy the target's name without replacing a file that
-// appeared there meanwhile: an exclusive rename, or else a hard link, both of
-// which fail when the name is taken.
-void publishExclusive(PendingCopy& copy, const std::string& target) {
-    if (::renameat2(AT_FDCWD, copy.path(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        copy.keep();
-        return;
+// Waits for the advisory lock other instances take too. A termination signal
+// ends the wait; a file system without locks (some network and FUSE ones)
+// goes on without.
+void lockForAppend(int fd, const std::string& path) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        const int code = errno;
+        if (code == EINTR && terminationRequested())
+            // Not locked, so the file may be another writer's by now: a file
+            // this press created stays.
+            throw FileError(Kind::Cancelled, "append to", path, "Cancelled");
+        if (code == ENOLCK || code == EOPNOTSUPP || code == EINVAL)
+            return;
+        if (code != EINTR)
+            throwSystem("append to", path, code);
     }
-    int code = errno;
-    if (code == EINVAL || code == ENOSYS || code == EOPNOTSUPP) {
-        if (::link(copy.path(), target.c_str()) == 0)
-            return; // the target holds the data; PendingCopy drops the hidden name
-        code = errno;
-        if (code == EPERM || code == EOPNOTSUPP) {
-            // No hard links either (FAT): check, then rename.
-            struct stat seen {};
-            if (::lstat(target.c_str(), &seen) == 0)
-                throwAlreadyExists(target);
-            if (::rename(copy.path(), target.c_str()) == 0) {
-                copy.keep();
-                return;
-            }
-            code = errno;
-        }
-    }
-    if (code == EEXIST)
-        throwAlreadyExists(target);
-    throwSystem("copy to", target, code);
 }
 
-// Opens a file for appending, creating it when missing; `created` tells
-// whether this call made it, so a failed first write can take it away again.
-UniqueFd openForAppend(const std::string& path, struct stat& info, bool& created) {
+LockedList openLockedForAppend(const std::string& path) {
     constexpr int kAppend = O_WRONLY | O_APPEND;
-    created = false;
-    try {
-        return openRegular(path, kAppend, info);
-    } catch (const FileError& error) {
-        if (error.code() != ENOENT)
-            throw;
+    for (int attempt = 0;; ++attempt) {
+        LockedList list;
+        try {
+            list.fd = openRegular(path, kAppend, list.info);
+        } catch (const FileError& error) {
+            if (error.code() != ENOENT)
+                throw;
+            // O_EXCL never follows a link, so the link's target is created
+            // by name, and this press knows it made it.
+            list.created = nameToCreate(path);
+            try {
+                list.fd = openRegular(list.created, kAppend | O_CREAT | O_EXCL, list.info, 0666);
+            } catch (const FileError& error) {
+                if (error.code() != EEXIST || attempt == 8)
+                    throw;
+                continue; // made meanwhile
+            }
+        }
+        lockForAppend(list.fd.get(), path);
+        if (::fstat(list.fd.get(), &list.info) != 0)
+            throwSystem("append to", path, errno);
+        // A press that failed while this one waited may have removed the
+        // file; appending to it would lose the lines.
+        if (list.info.st_nlink > 0)
+            return list;
     }
-    try {
-        UniqueFd fd = openRegular(path, kAppend | O_CREAT | O_EXCL, info, 0666);
-        created = true;
-        return fd;
-    } catch (const FileError& error) {
-        // Made meanwhile, or a dangling link, whose target O_EXCL never creates.
-        if (error.code() != EEXIST)
-            throw;
+}
+
+// Takes a failed press back, under the lock: its bytes are cut away, or the
+// file it created removed, but only while the file still ends where its
+// write ended, so lines another writer appended since are never lost.
+// Writers that take no lock (a shell's >>) can still slip in between this
+// check and the cut; nothing closes that instant.
+void takeBack(const LockedList& list, off_t start, off_t end, bool onlyOurs) {
+    struct stat now {};
+    if (!onlyOurs || ::fstat(list.fd.get(), &now) != 0 || now.st_size != end)
+        return;
+    struct stat named {};
+    if (!list.created.empty() && start == 0 && ::lstat(list.created.c_str(), &named) == 0 &&
+        named.st_dev == now.st_dev && named.st_ino == now.st_ino &&
+        ::unlink(list.created.c_str()) == 0)
+        return;
+    if (::ftruncate(list.fd.get(), start) != 0) {
+        // The failed write's reason is the one worth reporting.
     }
-    return openRegular(path, kAppend | O_CREAT, info, 0666);
 }
 
 std::string errorMessage(const std::string& operation, const std::string& path,
@@ -242,70 +199,38 @@ void writeTitle(const std::string& path, const TitleBytes& editTitle) {
         throwSystem("write", path, errno);
 }
 
-std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
-                        std::string_view titleText, Overwrite overwrite,
-                        const Progress& progress) {
-    std::string target = joinPath(directoryPath, std::string(titleText) + ".gba");
-    // A title comes from an untrusted image: it must not steer the copy
-    // into another directory or onto a name the file systems refuse.
-    if (const auto problem = titleNameProblem(titleText))
-        throw FileError(Kind::InvalidName, "copy to", target, *problem);
-
-    struct stat sourceInfo {};
-    const UniqueFd source = openRegular(sourcePath, O_RDONLY, sourceInfo);
-
-    // stat follows links, so a link to the source or a hard link to it is
-    // the same device and inode.
-    struct stat targetInfo {};
-    if (::stat(target.c_str(), &targetInfo) == 0) {
-        if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino)
-            throw FileError(Kind::SameFile, "copy to", target, "It is the source file itself");
-        if (!S_ISREG(targetInfo.st_mode))
-            throwNotRegular("copy to", target, targetInfo.st_mode);
-        if (overwrite == Overwrite::Refuse)
-            throwAlreadyExists(target);
-    } else if (errno != ENOENT) {
-        throwSystem("copy to", target, errno);
-    }
-
-    PendingCopy copy(directoryPath, target);
-    copyContents(source.get(), copy.fd(), static_cast<std::uint64_t>(sourceInfo.st_size),
-                 sourcePath, target, progress);
-    // The copy keeps the source's permission bits, not its owner, set-id
-    // bits or timestamps: it is a new file made now.
-    if (::fchmod(copy.fd(), sourceInfo.st_mode & 0777) != 0 || ::fsync(copy.fd()) != 0 ||
-        copy.close() != 0)
-        throwSystem("copy to", target, errno);
-
-    if (overwrite == Overwrite::Replace) {
-        if (::rename(copy.path(), target.c_str()) != 0)
-            throwSystem("copy to", target, errno);
-        copy.keep();
-    } else {
-        publishExclusive(copy, target);
-    }
-    syncDirectory(directoryPath);
-    return target;
-}
-
 void appendToFile(const std::string& path, std::string_view data) {
-    struct stat info {};
-    bool created = false;
-    UniqueFd fd = openForAppend(path, info, created);
+    // A termination signal ends the program after the append or its undoing.
+    const TerminationGuard guard;
+    LockedList list = openLockedForAppend(path);
 
-    // One write normally takes all of it. If anything fails, a file made here
-    // is removed and an older one cut back to its old length, so no partial
-    // line and no empty list is left behind.
-    int code = writeAll(fd.get(), data.data(), data.size());
-    if (code == 0 && ::fsync(fd.get()) != 0)
+    // One write normally takes all of it. With O_APPEND each write lands at
+    // the end of the file; the position after it shows whether it followed
+    // this press's previous bytes or another writer's.
+    const off_t start = list.info.st_size;
+    off_t end = start;
+    bool onlyOurs = true;
+    int code = 0;
+    for (std::size_t done = 0; done < data.size();) {
+        const ssize_t n = ::write(list.fd.get(), data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            code = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+        const off_t at = ::lseek(list.fd.get(), 0, SEEK_CUR);
+        onlyOurs = onlyOurs && at - n == end;
+        end = at;
+    }
+    if (code == 0 && ::fsync(list.fd.get()) != 0)
         code = errno;
     if (code != 0) {
-        if (created ? ::unlink(path.c_str()) != 0 : ::ftruncate(fd.get(), info.st_size) != 0) {
-            // The failed write's reason is the one worth reporting.
-        }
+        takeBack(list, start, end, onlyOurs);
         throwSystem("append to", path, code);
     }
-    if (fd.close() != 0)
+    if (list.fd.close() != 0)
         throwSystem("append to", path, errno);
 }
 

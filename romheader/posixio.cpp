@@ -12,6 +12,8 @@ namespace {
 
 using Kind = FileError::Kind;
 
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY;
+
 const char* fileTypeName(mode_t mode) {
     if (S_ISDIR(mode))
         return "a directory";
@@ -37,20 +39,58 @@ void throwNotRegular(const char* operation, const std::string& path, mode_t mode
                     std::string("Not a regular file but ") + fileTypeName(mode));
 }
 
-// O_NONBLOCK makes opening a FIFO or a device return at once (it changes
-// nothing for regular files); fstat on the open descriptor then refuses
-// anything else before a byte moves.
+namespace {
+
+// How a non-blocking open answers for a name that is not a plain file (a
+// directory opened for writing, a FIFO nobody reads, a device without its
+// driver) or for a regular file another process holds a lease on.
+bool needsTheDescriptorRoute(int code) {
+    return code == EAGAIN || code == EWOULDBLOCK || code == EISDIR || code == ENXIO ||
+           code == ENODEV;
+}
+
+// Opens the name as a plain handle (O_PATH: no I/O, nothing waits, no device
+// sees an open), refuses what is not a regular file, and reopens that very
+// file through /proc/self/fd, blocking: under a lease the open then waits for
+// the holder to give it up, as cat's would (the kernel bounds the wait by
+// /proc/sys/fs/lease-break-time). The name itself is never opened for I/O
+// here, so a FIFO swapped in after the first open cannot make it hang.
+UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info, int firstCode) {
+    const UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC | (flags & O_NOFOLLOW)));
+    if (!handle)
+        throwSystem("open", path, errno);
+    if (::fstat(handle.get(), &info) != 0)
+        throwSystem("open", path, errno);
+    if (!S_ISREG(info.st_mode))
+        throwNotRegular("open", path, info.st_mode);
+    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
+        throwSystem("open", path, EEXIST);
+    const std::string self = "/proc/self/fd/" + std::to_string(handle.get());
+    UniqueFd fd(::open(self.c_str(), (flags & ~(O_CREAT | O_EXCL | O_NONBLOCK)) | kOpenFlags));
+    if (!fd) {
+        // Without /proc there is no way to reopen the handle; report what
+        // the first open met.
+        const int code = errno;
+        throwSystem("open", path, code == ENOENT ? firstCode : code);
+    }
+    return fd;
+}
+
+} // namespace
+
+// The usual case costs one open: O_NONBLOCK makes opening a FIFO or a device
+// return at once, and fstat on the open descriptor refuses anything but a
+// regular file before a byte moves. The flag stays on that descriptor:
+// regular files ignore it, and the odd "regular" file that could block (in
+// /proc, on FUSE) answers EAGAIN instead. What that open cannot settle (a lease, a name that cannot
+// be opened as asked) takes the route through a handle.
 UniqueFd openRegular(const std::string& path, int flags, struct stat& info, mode_t mode) {
-    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode));
+    UniqueFd fd(::open(path.c_str(), flags | kOpenFlags | O_NONBLOCK, mode));
     if (!fd) {
         const int code = errno;
-        // Opening a directory for writing, or a FIFO nobody reads, fails with
-        // a reason that hides what the path names.
-        struct stat seen {};
-        if ((code == EISDIR || code == ENXIO || code == ENODEV) &&
-            ::stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode))
-            throwNotRegular("open", path, seen.st_mode);
-        throwSystem("open", path, code);
+        if (!needsTheDescriptorRoute(code))
+            throwSystem("open", path, code);
+        fd = openThroughHandle(path, flags, info, code);
     }
     if (::fstat(fd.get(), &info) != 0)
         throwSystem("open", path, errno);

@@ -20,7 +20,8 @@ namespace kelvo::posix {
 
 // Opens a regular file or a link to one with `flags` (O_CLOEXEC and O_NOCTTY
 // added) and fills `info` from the open descriptor. A directory, FIFO, device
-// or socket is refused at once, never waited on.
+// or socket is refused at once, never waited on; a lease another process
+// holds on a regular file is waited out, as any program's open waits.
 [[nodiscard]] UniqueFd openRegular(const std::string& path, int flags, struct stat& info,
                                    mode_t mode = 0);
 

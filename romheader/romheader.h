@@ -200,16 +200,21 @@ enum class Overwrite { Refuse, Replace };
 // FileError of kind Cancelled. Called often enough to keep a window drawn.
 using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
-// Copies the image to joinPath(directoryPath, titleText + ".gba") through a
-// temporary file in that directory, renamed over the target when complete.
-// Returns the target path. Stops, leaving nothing behind, when `progress`
-// returns false or a termination signal arrives (see termination.h).
+// Copies the image to joinPath(directoryPath, titleText + ".gba"): cloned
+// where the file system can, else copied keeping its holes, into a file that
+// takes the target's name only when complete and synced. The copy gets the
+// source's permission bits masked by the umask. Returns the target path.
+// Stops, leaving nothing behind and an existing target as it was, when
+// `progress` returns false or a termination signal arrives (see
+// termination.h); such a signal then ends the program once the copy is undone.
 std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
                         std::string_view titleText, Overwrite overwrite = Overwrite::Refuse,
                         const Progress& progress = {});
 
-// Appends the whole of `data` to the file at `path` (created if missing) with
-// one write, so a failure never leaves part of it behind.
+// Appends the whole of `data` to the file at `path` (created if missing, the
+// target of a dangling link included) under an advisory lock, so a failure
+// never leaves part of it or a file this call created behind, and never cuts
+// away what another writer appended.
 void appendToFile(const std::string& path, std::string_view data);
 
 } // namespace kelvo

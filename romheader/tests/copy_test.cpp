@@ -1,18 +1,77 @@
 // Copying an image to its title's name and appending to the list file:
 // nothing lost, nothing half-written, nothing left behind.
 #include "romheader/romheader.h"
+#include "romheader/termination.h"
 #include "romheader/tests/scratch_dir.h"
+#include "romheader/tests/syscall_faults.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <deque>
 
 namespace {
 
 using namespace kelvo;
 using namespace kelvo::test;
 using Names = std::vector<std::string>;
+
+// System calls made to fail, as some file systems and kernels refuse them.
+using Faults = std::vector<std::pair<const char*, int>>;
+const Faults kNoUnnamedFiles = {{"O_TMPFILE", EOPNOTSUPP}};
+const Faults kNoExclusiveRename = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}};
+// exFAT through FUSE; FAT answers EPERM for links.
+const Faults kNoLinks = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}, {"link", ENOSYS}};
+const Faults kFatLinks = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}, {"link", EPERM}};
+const Faults kNoKernelCopy = {{"copy_file_range", EXDEV}};
+
+struct ArmedFaults {
+    explicit ArmedFaults(const Faults& faults) {
+        for (const auto& [call, error] : faults)
+            armed.emplace_back(call, error);
+    }
+    // Whether each fault was met, so the row took the way it names.
+    void expectAllMet() const {
+        for (const SyscallFault& fault : armed)
+            EXPECT_GT(fault.hits(), 0) << fault.call() << " was never called";
+    }
+    std::deque<SyscallFault> armed;
+};
+
+// The offset of the first byte that differs, or -1 when the files are equal.
+// Outside its data extents a file reads as NULs, so only where either file
+// has data (SEEK_DATA) are bytes read and compared.
+off_t firstDifference(const std::string& a, const std::string& b) {
+    const int fds[2] = {::open(a.c_str(), O_RDONLY | O_CLOEXEC),
+                        ::open(b.c_str(), O_RDONLY | O_CLOEXEC)};
+    struct stat sa {
+    }, sb{};
+    off_t differs =
+        ::fstat(fds[0], &sa) == 0 && ::fstat(fds[1], &sb) == 0 && sa.st_size == sb.st_size ? -1 : 0;
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    for (const int fd : fds) {
+        for (off_t at = 0; differs < 0 && (at = ::lseek(fd, at, SEEK_DATA)) >= 0;) {
+            const off_t end = ::lseek(fd, at, SEEK_HOLE);
+            for (; differs < 0 && at < end; at += off_t(ba.size())) {
+                const ssize_t na = ::pread(fds[0], ba.data(), ba.size(), at);
+                const ssize_t nb = ::pread(fds[1], bb.data(), bb.size(), at);
+                if (na != nb || na < 0 || std::memcmp(ba.data(), bb.data(), std::size_t(na)) != 0)
+                    differs = at;
+            }
+            at = end;
+        }
+    }
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return differs;
+}
 
 class CopyTest : public ScratchDirTest {
 protected:
@@ -40,17 +99,213 @@ protected:
     std::string source;
 };
 
-TEST_F(CopyTest, CreatesTitleNamedCopyAndKeepsTheSource) {
-    ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
-    const std::string made = copyToTitle(source, dir(), "SAMPLE TITLE");
+// Each way of making the copy, as file systems allow, gives the same copy
+// with the source's permissions masked by the umask.
+struct RouteRow {
+    const char* name;
+    Faults faults;
+    mode_t sourceMode;
+    mode_t umask;
+    mode_t copyMode;
+};
+
+class CopyRoute : public CopyTest, public ::testing::WithParamInterface<RouteRow> {};
+
+TEST_P(CopyRoute, CreatesTitleNamedCopyAndKeepsTheSource) {
+    const RouteRow& row = GetParam();
+    ASSERT_EQ(::chmod(source.c_str(), row.sourceMode), 0);
+    const ArmedFaults faults(row.faults);
+    const mode_t umaskBefore = ::umask(row.umask);
+    std::string made;
+    EXPECT_NO_THROW(made = copyToTitle(source, dir(), "SAMPLE TITLE"));
+    ::umask(umaskBefore);
+    faults.expectAllMet();
     EXPECT_EQ(made, path("SAMPLE TITLE.gba"));
     EXPECT_EQ(readFile(made), image) << "the copy's bytes differ from the source's";
     EXPECT_EQ(readFile(source), image) << "the source changed";
     EXPECT_EQ(namesIn(dir()), (Names{"SAMPLE TITLE.gba", "sample.bin"})) << "stray files left";
     struct stat info {};
     ASSERT_EQ(::stat(made.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u) << "the copy does not keep the source's permissions";
+    EXPECT_EQ(info.st_mode & 07777, row.copyMode)
+        << "source mode 0" << std::oct << row.sourceMode << ", umask 0" << row.umask;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, CopyRoute,
+    ::testing::Values(RouteRow{"keeps_the_source_mode", {}, 0640, 022, 0640},
+                      RouteRow{"world_writable_source_masked", {}, 0666, 022, 0644},
+                      RouteRow{"no_unnamed_files", kNoUnnamedFiles, 0666, 027, 0640},
+                      RouteRow{"no_exclusive_rename", kNoExclusiveRename, 0644, 022, 0644},
+                      RouteRow{"no_hard_links_exfat_fuse", kNoLinks, 0666, 022, 0644},
+                      RouteRow{"no_hard_links_fat", kFatLinks, 0644, 022, 0644},
+                      RouteRow{"no_kernel_copy", kNoKernelCopy, 0604, 002, 0604}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A file made under the target's name while the copy runs is never replaced,
+// however the copy gets its name.
+using PublishRow = std::pair<const char*, Faults>;
+
+class PublishRoute : public CopyTest, public ::testing::WithParamInterface<PublishRow> {};
+
+TEST_P(PublishRoute, TargetMadeDuringTheCopyIsKept) {
+    const std::string target = path("SAMPLE TITLE.gba");
+    const Bytes racer = {'r', 'a', 'c', 'e', 'r'};
+    const ArmedFaults faults(GetParam().second);
+    const auto makeTarget = [&](std::uint64_t done, std::uint64_t) {
+        if (done == 0)
+            writeFile(target, racer);
+        return true;
+    };
+    try {
+        copyToTitle(source, dir(), "SAMPLE TITLE", Overwrite::Refuse, makeTarget);
+        ADD_FAILURE() << "the copy replaced a file made meanwhile";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.kind(), FileError::Kind::AlreadyExists) << error.what();
+    }
+    faults.expectAllMet();
+    EXPECT_EQ(readFile(target), racer) << "the file made during the copy changed";
+    EXPECT_EQ(namesIn(dir()), (Names{"SAMPLE TITLE.gba", "sample.bin"})) << "stray files left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, PublishRoute,
+                         ::testing::Values(PublishRow{"unnamed_file_linked", {}},
+                                           PublishRow{"exclusive_rename", kNoUnnamedFiles},
+                                           PublishRow{"hard_link", kNoExclusiveRename},
+                                           PublishRow{"look_then_rename", kNoLinks}),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+// A 3 GiB image holding a header and one block past 2 GiB copies to a file
+// as sparse as itself, whichever way the bytes move.
+class SparseCopy : public CopyTest, public ::testing::WithParamInterface<PublishRow> {};
+
+TEST_P(SparseCopy, StaysSparseWithTheSameBytes) {
+    constexpr off_t kLength = off_t{3} << 30;
+    constexpr off_t kBlockAt = (off_t{5} << 29) + 12345;
+    const std::string sparse = path("sparse.bin");
+    writeFile(sparse, sampleImage(4096));
+    const Bytes block = sampleImage(65536);
+    {
+        const int fd = ::open(sparse.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_EQ(::pwrite(fd, block.data(), block.size(), kBlockAt), ssize_t(block.size()));
+        ASSERT_EQ(::ftruncate(fd, kLength), 0);
+        ::close(fd);
+    }
+    const ArmedFaults faults(GetParam().second);
+    std::uint64_t lastDone = 0;
+    const std::string made = copyToTitle(sparse, dir(), "SPARSE", Overwrite::Refuse,
+                                         [&](std::uint64_t done, std::uint64_t total) {
+                                             EXPECT_EQ(total, std::uint64_t(kLength));
+                                             lastDone = done;
+                                             return true;
+                                         });
+    faults.expectAllMet();
+    EXPECT_EQ(lastDone, std::uint64_t(kLength)) << "progress did not reach the end";
+    struct stat info {};
+    ASSERT_EQ(::stat(made.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, kLength);
+    EXPECT_LT(info.st_blocks * 512, 1 << 20) << "the holes were written out";
+    EXPECT_EQ(firstDifference(sparse, made), -1) << "the copy's bytes differ from the source's";
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, SparseCopy,
+                         ::testing::Values(PublishRow{"kernel_copy", {}},
+                                           PublishRow{"reads_and_writes", kNoKernelCopy},
+                                           PublishRow{"hidden_file", kNoUnnamedFiles}),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+// A copy stopped by Cancel or by SIGTERM leaves no file and the target it
+// would have replaced as it was; SIGTERM then ends the program.
+enum class Stop { CancelAtStart, CancelMidway, Terminate };
+
+struct StopRow {
+    const char* name;
+    Stop stop;
+    bool replacing;
+    Faults faults;
+};
+
+class StoppedCopy : public CopyTest, public ::testing::WithParamInterface<StopRow> {
+protected:
+    // Copies in a child process, under a guard as the program does, with a
+    // progress callback slow enough for a SIGTERM to arrive midway; returns
+    // the child's wait status.
+    int copyEndedBySigterm(Overwrite overwrite) {
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0)
+            return -1;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(pipeFds[0]);
+            {
+                const TerminationGuard guard;
+                try {
+                    copyToTitle(source, dir(), "SAMPLE TITLE", overwrite,
+                                [&](std::uint64_t done, std::uint64_t) {
+                                    if (done == 0 && ::write(pipeFds[1], "c", 1) != 1)
+                                        ::_exit(3);
+                                    ::usleep(20000);
+                                    return true;
+                                });
+                } catch (const FileError&) {
+                }
+            }
+            ::_exit(0);
+        }
+        ::close(pipeFds[1]);
+        char started = 0;
+        if (::read(pipeFds[0], &started, 1) == 1)
+            ::kill(child, SIGTERM);
+        ::close(pipeFds[0]);
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        return status;
+    }
+};
+
+TEST_P(StoppedCopy, LeavesNothingAndTheTargetAsItWas) {
+    const StopRow& row = GetParam();
+    writeFile(source, sampleImage(16 << 20)); // several chunks
+    const std::string target = path("SAMPLE TITLE.gba");
+    const Bytes older = {'o', 'l', 'd'};
+    if (row.replacing)
+        writeFile(target, older);
+    const Names before = namesIn(dir());
+    const ArmedFaults faults(row.faults);
+    const Overwrite overwrite = row.replacing ? Overwrite::Replace : Overwrite::Refuse;
+
+    if (row.stop == Stop::Terminate) {
+        const int status = copyEndedBySigterm(overwrite);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+            << "the copying process was not ended by SIGTERM; status " << status;
+    } else {
+        const bool atStart = row.stop == Stop::CancelAtStart;
+        const auto cancel = [&](std::uint64_t done, std::uint64_t total) {
+            return !atStart && (done == 0 || done == total);
+        };
+        try {
+            copyToTitle(source, dir(), "SAMPLE TITLE", overwrite, cancel);
+            ADD_FAILURE() << "the copy did not stop";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.kind(), FileError::Kind::Cancelled) << error.what();
+        }
+        faults.expectAllMet();
+    }
+    EXPECT_EQ(namesIn(dir()), before) << "the stopped copy left a file";
+    if (row.replacing) {
+        EXPECT_EQ(readFile(target), older) << "the target changed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, StoppedCopy,
+    ::testing::Values(StopRow{"cancelled_at_start", Stop::CancelAtStart, false, {}},
+                      StopRow{"cancelled_midway_replacing", Stop::CancelMidway, true, {}},
+                      StopRow{"cancelled_midway_hidden_file_replacing", Stop::CancelMidway, true,
+                              kNoUnnamedFiles},
+                      StopRow{"terminated_midway", Stop::Terminate, false, {}},
+                      StopRow{"terminated_midway_hidden_file_replacing", Stop::Terminate, true,
+                              kNoUnnamedFiles}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CopyTest, ExistingTargetReplacedOnlyWithConsent) {
     const std::string target = path("SAMPLE TITLE.gba");
@@ -183,5 +438,71 @@ TEST_F(AppendTest, FullFileSystemCreatesNoEmptyFile) {
     }
     EXPECT_EQ(namesIn(full), Names{"filler"}) << "the failed append left a list file behind";
 }
+
+// A press whose append fails takes back only its own bytes, under the list
+// file's lock: lines another writer appended after them stay, and a file
+// the press created (through a dangling link too) goes again.
+struct FailedAppendRow {
+    const char* name;
+    const char* before; // nullptr: no list file yet
+    bool danglingLink;  // list.txt is a link to lists/real.txt, which is missing
+    bool otherWriter;   // another program appends between the write and the undoing
+    const char* after;  // nullptr: no file left
+};
+
+class FailedAppend : public ScratchDirTest,
+                     public ::testing::WithParamInterface<FailedAppendRow> {};
+
+TEST_P(FailedAppend, TakesBackOnlyItsOwnBytes) {
+    const FailedAppendRow& row = GetParam();
+    const std::string list = path("list.txt");
+    const std::string real = row.danglingLink ? path("lists/real.txt") : list;
+    if (row.danglingLink) {
+        ASSERT_EQ(::mkdir(path("lists").c_str(), 0755), 0);
+        ASSERT_EQ(::symlink("lists/real.txt", list.c_str()), 0);
+    }
+    if (row.before)
+        writeFile(real, Bytes(row.before, row.before + std::strlen(row.before)));
+
+    bool lockedMeanwhile = false;
+    const SyscallFault failingSync("fsync", EIO, [&] {
+        const int other = ::open(list.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        lockedMeanwhile = ::flock(other, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (row.otherWriter && ::write(other, "other\n", 6) != 6)
+            ADD_FAILURE() << "the other writer could not append";
+        ::close(other);
+    });
+    try {
+        appendToFile(list, "ours\n");
+        ADD_FAILURE() << "the append did not fail";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.code(), EIO) << error.what();
+    }
+    EXPECT_EQ(failingSync.hits(), 1);
+    EXPECT_TRUE(lockedMeanwhile) << "the list file was not locked during the append";
+    if (row.after) {
+        EXPECT_EQ(readFile(real), Bytes(row.after, row.after + std::strlen(row.after)));
+    } else {
+        EXPECT_NE(::access(real.c_str(), F_OK), 0) << "the failed press left " << real;
+    }
+    struct stat link {};
+    if (row.danglingLink) {
+        EXPECT_TRUE(::lstat(list.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+            << "the link was replaced";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, FailedAppend,
+    ::testing::Values(
+        FailedAppendRow{"existing_file_cut_back", "old\n", false, false, "old\n"},
+        FailedAppendRow{"other_writers_lines_kept", "old\n", false, true, "old\nours\nother\n"},
+        FailedAppendRow{"created_file_removed", nullptr, false, false, nullptr},
+        FailedAppendRow{"created_file_kept_for_other_writer", nullptr, false, true,
+                        "ours\nother\n"},
+        FailedAppendRow{"dangling_links_target_removed", nullptr, true, false, nullptr},
+        FailedAppendRow{"dangling_links_target_kept_for_other_writer", nullptr, true, true,
+                        "ours\nother\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

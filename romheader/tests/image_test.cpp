@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -157,12 +160,14 @@ TEST_F(ImageFileTest, VanishedImageIsNotCreated) {
     EXPECT_TRUE(namesIn(dir()).empty()) << "writeTitle created a file";
 }
 
+using Operation = std::function<void(const std::string&)>;
+
 // Every operation on a path that is not a regular file fails at once with the
 // path and the reason; a FIFO must never block.
 struct NotAnImageRow {
     const char* name;
-    const char* node; // "missing", "directory" or "fifo"
-    std::function<void(const std::string&)> operation;
+    const char* node; // "missing", "directory", "fifo" or "device" (a link to /dev/null)
+    Operation operation;
     FileError::Kind kind;
     const char* reason;
 };
@@ -176,6 +181,8 @@ TEST_P(NotAnImage, FailsAtOnceWithPathAndReason) {
         ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
     } else if (std::string_view(row.node) == "fifo") {
         ASSERT_EQ(::mkfifo(target.c_str(), 0644), 0);
+    } else if (std::string_view(row.node) == "device") {
+        ASSERT_EQ(::symlink("/dev/null", target.c_str()), 0);
     }
 
     ::alarm(10); // a blocking open would hang here; the alarm ends the test instead
@@ -228,7 +235,75 @@ INSTANTIATE_TEST_SUITE_P(
         NotAnImageRow{"read_fifo", "fifo", kRead, K::NotRegular, "FIFO"},
         NotAnImageRow{"write_fifo", "fifo", kWrite, K::NotRegular, "FIFO"},
         NotAnImageRow{"append_fifo", "fifo", kAppend, K::NotRegular, "FIFO"},
-        NotAnImageRow{"copy_fifo", "fifo", kCopy, K::NotRegular, "FIFO"}),
+        NotAnImageRow{"copy_fifo", "fifo", kCopy, K::NotRegular, "FIFO"},
+        NotAnImageRow{"read_device", "device", kRead, K::NotRegular, "character device"},
+        NotAnImageRow{"write_device", "device", kWrite, K::NotRegular, "character device"},
+        NotAnImageRow{"append_device", "device", kAppend, K::NotRegular, "character device"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Another process holding a lease on an image (a file server's oplock or
+// delegation) makes an open wait until it gives the lease up, as cat's
+// open would, instead of failing.
+class LeasedImage : public ScratchDirTest,
+                    public ::testing::WithParamInterface<std::pair<const char*, Operation>> {
+protected:
+    // Forks a holder that takes a write lease on `image` and gives it up when
+    // the kernel asks for it (SIGIO). Returns its pid, or -1 where leases
+    // cannot be taken.
+    static pid_t holdLease(const std::string& image) {
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0)
+            return -1;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(pipeFds[0]);
+            ::alarm(30);
+            static int leased = -1;
+            leased = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+            ::signal(SIGIO, [](int) {
+                ::fcntl(leased, F_SETLEASE, F_UNLCK);
+                ::_exit(0);
+            });
+            const bool held = ::fcntl(leased, F_SETLEASE, F_WRLCK) == 0;
+            if (::write(pipeFds[1], held ? "l" : "n", 1) != 1 || !held)
+                ::_exit(2);
+            for (;;)
+                ::pause();
+        }
+        ::close(pipeFds[1]);
+        char answer = 0;
+        const bool held = ::read(pipeFds[0], &answer, 1) == 1 && answer == 'l';
+        ::close(pipeFds[0]);
+        if (!held && child > 0)
+            ::waitpid(child, nullptr, 0);
+        return held ? child : -1;
+    }
+};
+
+TEST_P(LeasedImage, OpensOnceTheHolderGivesTheLeaseUp) {
+    const std::string image = path("leased.gba");
+    writeFile(image, sampleImage());
+    const pid_t holder = holdLease(image);
+    if (holder < 0)
+        GTEST_SKIP() << "cannot take a lease here";
+
+    EXPECT_NO_THROW(GetParam().second(image)) << "the leased image could not be opened";
+    int status = -1;
+    ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the holder was not asked to give the lease up; status " << status;
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, LeasedImage,
+                         ::testing::Values(std::pair<const char*, Operation>{"read", kRead},
+                                           std::pair<const char*, Operation>{"write", kWrite},
+                                           std::pair<const char*, Operation>{
+                                               "copy",
+                                               [](const std::string& p) {
+                                                   const std::string dir =
+                                                       p.substr(0, p.rfind('/'));
+                                                   (void)copyToTitle(p, dir, "LEASED");
+                                               }}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 } // namespace

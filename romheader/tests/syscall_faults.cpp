@@ -1,0 +1,146 @@
+// The fault-injection seam: definitions of the system calls the core makes,
+// each forwarding to the next definition (the C library's), found by dlsym,
+// unless a fault is armed for it.
+//
+// glibc's fortified inline wrappers would clash with definitions of the same
+// names, so this file goes without them.
+#undef _FORTIFY_SOURCE
+#include "romheader/tests/syscall_faults.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <vector>
+
+namespace {
+
+using kelvo::test::SyscallFault;
+
+std::vector<SyscallFault*> armed;
+bool running = false; // a fault's `before` is running: nothing fails meanwhile
+
+// The errno the armed fault for `call` fails it with, or 0 to make the call.
+int failure(const char* call) {
+    if (running)
+        return 0;
+    const auto it = std::find_if(armed.rbegin(), armed.rend(),
+                                 [call](const SyscallFault* f) { return f->call() == call; });
+    return it == armed.rend() ? 0 : (*it)->fail();
+}
+
+template <typename Function> Function* next(const char* name) {
+    return reinterpret_cast<Function*>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+namespace kelvo::test {
+
+SyscallFault::SyscallFault(std::string call, int error, std::function<void()> before)
+    : call_(std::move(call)), error_(error), before_(std::move(before)) {
+    armed.push_back(this);
+}
+
+SyscallFault::~SyscallFault() {
+    armed.erase(std::find(armed.begin(), armed.end(), this));
+}
+
+int SyscallFault::fail() {
+    ++hits_;
+    if (before_) {
+        running = true;
+        before_();
+        running = false;
+    }
+    return error_;
+}
+
+} // namespace kelvo::test
+
+// Fails the call with the armed fault's errno.
+#define KELVO_FAIL_IF_ARMED(call)                                                                  \
+    if (const int error = failure(call)) {                                                         \
+        errno = error;                                                                             \
+        return -1;                                                                                 \
+    }
+
+namespace {
+
+using OpenFunction = int(const char*, int, ...);
+
+int openWithFaults(OpenFunction* real, const char* path, int flags, va_list args) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE)
+        mode = va_arg(args, mode_t);
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        KELVO_FAIL_IF_ARMED("O_TMPFILE");
+    }
+    return real(path, flags, mode);
+}
+
+} // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    static auto* const real = next<OpenFunction>("open");
+    va_list args;
+    va_start(args, flags);
+    const int fd = openWithFaults(real, path, flags, args);
+    va_end(args);
+    return fd;
+}
+
+int open64(const char* path, int flags, ...) {
+    static auto* const real = next<OpenFunction>("open64");
+    va_list args;
+    va_start(args, flags);
+    const int fd = openWithFaults(real, path, flags, args);
+    va_end(args);
+    return fd;
+}
+
+int renameat2(int oldDir, const char* oldPath, int newDir, const char* newPath,
+              unsigned int flags) noexcept {
+    KELVO_FAIL_IF_ARMED("renameat2");
+    static auto* const real = next<decltype(renameat2)>("renameat2");
+    return real(oldDir, oldPath, newDir, newPath, flags);
+}
+
+int link(const char* from, const char* to) noexcept {
+    KELVO_FAIL_IF_ARMED("link");
+    static auto* const real = next<decltype(link)>("link");
+    return real(from, to);
+}
+
+int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) noexcept {
+    KELVO_FAIL_IF_ARMED("linkat");
+    static auto* const real = next<decltype(linkat)>("linkat");
+    return real(fromDir, from, toDir, to, flags);
+}
+
+ssize_t write(int fd, const void* data, size_t size) {
+    KELVO_FAIL_IF_ARMED("write");
+    static auto* const real = next<decltype(write)>("write");
+    return real(fd, data, size);
+}
+
+int fsync(int fd) {
+    KELVO_FAIL_IF_ARMED("fsync");
+    static auto* const real = next<decltype(fsync)>("fsync");
+    return real(fd);
+}
+
+ssize_t copy_file_range(int from, off64_t* fromOffset, int to, off64_t* toOffset, size_t size,
+                        unsigned int flags) {
+    KELVO_FAIL_IF_ARMED("copy_file_range");
+    static auto* const real = next<decltype(copy_file_range)>("copy_file_range");
+    return real(from, fromOffset, to, toOffset, size, flags);
+}
+
+} // extern "C"
