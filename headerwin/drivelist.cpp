@@ -3,12 +3,15 @@
 #include "headerwin/browsing.h"
 
 #include <QScopedValueRollback>
+#include <QSocketNotifier>
 #include <QStorageInfo>
 
 #include <algorithm>
 #include <array>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kelvo {
 
@@ -67,6 +70,25 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
             emit Change();
     });
     replaceRoots(mountedDriveRoots());
+
+    // The kernel marks the mount table with an exceptional condition (POLLPRI)
+    // after each mount and unmount in this process's namespace.
+    mountTable_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (mountTable_ >= 0) {
+        mountWatch_ = new QSocketNotifier(mountTable_, QSocketNotifier::Exception, this);
+        connect(mountWatch_, &QSocketNotifier::activated, this, &DriveList::Refresh);
+    }
+}
+
+DriveList::~DriveList() {
+    delete mountWatch_; // before its descriptor closes
+    if (mountTable_ >= 0)
+        ::close(mountTable_);
+}
+
+void DriveList::showPopup() {
+    Refresh();
+    QComboBox::showPopup();
 }
 
 std::string DriveList::Drive() const {
@@ -110,23 +132,37 @@ void DriveList::setDrives(const std::vector<std::string>& roots) {
 }
 
 void DriveList::replaceRoots(const std::vector<std::string>& roots) {
+    std::vector<std::string> listed;
+    for (const std::string& root : roots) {
+        if (std::find(listed.begin(), listed.end(), root) == listed.end())
+            listed.push_back(root);
+    }
+    // Mount events come for mounts the list leaves out too; the same list stays as it is.
+    if (int(listed.size()) == count()) {
+        int i = 0;
+        while (i < count() && itemData(i).toByteArray().toStdString() == listed[std::size_t(i)])
+            ++i;
+        if (i == count())
+            return;
+    }
+
     const std::string previousDrive = Drive();
     const int previousIndex = currentIndex();
     {
         const QScopedValueRollback guard(rebuilding_, true);
         clear();
-        for (const std::string& root : roots) {
-            if (indexOfRoot(root) < 0)
-                addItem(displayText(root), QByteArray::fromStdString(root));
-        }
+        for (const std::string& root : listed)
+            addItem(displayText(root), QByteArray::fromStdString(root));
         int index = indexOfRoot(previousDrive);
         if (index < 0)
-            index = indexOfRoot(driveOf(workingDirectory()));
+            index = indexOfRoot(previousDrive.empty() ? driveOf(workingDirectory()) : "/");
         if (index < 0 && count() > 0)
             index = 0;
         setCurrentIndex(index);
     }
-    if (currentIndex() != previousIndex || Drive() != previousDrive)
+    if (!previousDrive.empty() && indexOfRoot(previousDrive) < 0)
+        emit Removed(previousDrive);
+    else if (currentIndex() != previousIndex || Drive() != previousDrive)
         emit Change();
 }
 

@@ -1,9 +1,12 @@
 // The drive list: a drop-down of the file-system roots a user browses. On
 // Linux that is "/" and the mount points of real, ready volumes (disks, memory
-// cards, network shares), in path order.
+// cards, network shares), in path order. It follows the system's mounts while
+// it lives: a card inserted or a share mounted appears, one removed goes.
 #pragma once
 
 #include <QComboBox>
+
+class QSocketNotifier;
 
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@ class DriveList : public QComboBox {
     Q_OBJECT
 public:
     explicit DriveList(QWidget* parent = nullptr);
+    ~DriveList() override;
 
     // The selected drive's root path ("/", "/media/card"); empty when the list is empty.
     [[nodiscard]] std::string Drive() const;
@@ -35,15 +39,23 @@ public:
     // Replaces the listed roots (tests, and platforms with a fixed set).
     void setDrives(const std::vector<std::string>& roots);
 
+    // Opening the list shows the mounts as they are now.
+    void showPopup() override;
+
 signals:
     // The selected drive changed, by the user or by code.
     void Change();
+    // The selected drive is no longer mounted; "/" is selected now. Raised
+    // instead of Change, so the window chooses where its lists go.
+    void Removed(const std::string& root);
 
 private:
     void replaceRoots(const std::vector<std::string>& roots);
     [[nodiscard]] int indexOfRoot(const std::string& root) const;
 
     bool rebuilding_ = false; // the items are being replaced; Change is raised once afterwards
+    int mountTable_ = -1;     // /proc/self/mountinfo, which signals every mount and unmount
+    QSocketNotifier* mountWatch_ = nullptr;
 };
 
 // The roots the drive list offers on this system, "/" first.

@@ -8,6 +8,7 @@
 #include "headerwin/twipslayout.h"
 #include "headerwin/windowkit.h"
 #include "headerwin/wrappingbutton.h"
+#include "romheader/termination.h"
 
 #include <QAction>
 #include <QApplication>
@@ -121,6 +122,9 @@ void HeaderWindow::createControls() {
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
     txtheader->setPalette(buttonFace);
     Label1->setBuddy(txtheader);
+    // A file or directory dropped anywhere on the window opens it, the title box included.
+    setAcceptDrops(true);
+    txtheader->setAcceptDrops(false);
     lblcheck = makeValue("lblcheck", nullptr, Frame1);
     lblcheck->setAccessibleDescription(QStringLiteral("Header check"));
 
@@ -229,6 +233,7 @@ void HeaderWindow::connectHandlers() {
     route(cmdRen, &QPushButton::clicked, &HeaderWindow::cmdRen_Click);
     route(cmdExit, &QPushButton::clicked, &HeaderWindow::cmdExit_Click);
     connect(Dir1, &DirectoryList::failed, this, &HeaderWindow::reportFailure);
+    connect(Drive1, &DriveList::Removed, this, &HeaderWindow::driveRemoved);
 }
 
 template <typename Handler> void HeaderWindow::guarded(Handler&& handler) {
@@ -387,17 +392,40 @@ void HeaderWindow::cmdEdit_Click() {
 
 void HeaderWindow::cmdRen_Click() {
     const std::string title = txtheader->text().toStdString();
+    bool copied = false;
     try {
-        copyToTitle(romPath, File1->Path(), title, Overwrite::Refuse);
+        copied = copyImage(title, Overwrite::Refuse);
     } catch (const FileError& error) {
         if (error.kind() != FileError::Kind::AlreadyExists)
             throw;
         const QString name = fromUtf8(baseName(error.path()));
         if (!confirm(this, QStringLiteral("%1 already exists. Replace it?").arg(name)))
             return;
-        copyToTitle(romPath, File1->Path(), title, Overwrite::Replace);
+        copied = copyImage(title, Overwrite::Replace);
+    }
+    if (!copied) {
+        showStatus(QStringLiteral("Cancelled; nothing was written."));
+        return;
     }
     File1->Refresh();
+}
+
+bool HeaderWindow::copyImage(const std::string& title, Overwrite overwrite) {
+    // Only around the copy itself: a signal while a question is open ends the program at once.
+    const TerminationGuard termination;
+    DelayedProgress progress(this, QStringLiteral("Copying to %1.gba...").arg(fromUtf8(title)),
+                             progressDelayMs_);
+    try {
+        copyToTitle(romPath, File1->Path(), title, overwrite,
+                    [&progress](std::uint64_t done, std::uint64_t total) {
+                        return progress.step(done, total);
+                    });
+        return true;
+    } catch (const FileError& error) {
+        if (error.kind() != FileError::Kind::Cancelled)
+            throw;
+        return false;
+    }
 }
 
 void HeaderWindow::cmdExit_Click() {

@@ -2,18 +2,22 @@
 // write a new title into it and copy it to a file named after its title.
 #pragma once
 
+#include "headerwin/progress.h"
 #include "romheader/romheader.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 
 namespace kelvo {
@@ -22,6 +26,7 @@ class DirectoryList;
 class DriveList;
 class FileList;
 class WrappingButton;
+struct DroppedPath;
 
 class HeaderWindow : public QMainWindow {
     Q_OBJECT
@@ -45,6 +50,18 @@ public:
     void showStatus(const QString& text);
     [[nodiscard]] QString statusText() const;
 
+    // Opens what the program was started with or what was dropped on it: an
+    // image as if the user had clicked it in the file list (the lists go to
+    // its directory first), a directory as if the user had browsed there.
+    // A failure is reported with the path and the reason.
+    void openPath(const std::string& path);
+    // Opens the first of `paths` and names the others in one message.
+    void openPaths(const std::vector<std::string>& paths);
+
+    // A copy that lasts this long shows its progress and can be cancelled;
+    // 500 ms unless set.
+    void setProgressDelay(int milliseconds) { progressDelayMs_ = milliseconds; }
+
     // State of the image last clicked.
     [[nodiscard]] const std::string& currentRomPath() const { return romPath; }
     [[nodiscard]] const RomHeader& currentHeader() const { return header; }
@@ -55,6 +72,9 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // One image file or one directory is taken, as openPath takes it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createControls();
@@ -70,6 +90,13 @@ private:
     void cmdEdit_Click();
     void cmdRen_Click();
     void cmdExit_Click();
+
+    [[nodiscard]] std::optional<DroppedPath> acceptedDrop(const QMimeData* data) const;
+    void driveRemoved(const std::string& root);
+    // Copies the image to its title's name, with progress when it takes a
+    // while; false when the user cancelled it. A termination signal during
+    // the copy ends the program once the copy is undone.
+    bool copyImage(const std::string& title, Overwrite overwrite);
 
     void clearImageInfo();
     void showCheck(const RomHeader& shown);
@@ -120,6 +147,7 @@ private:
     QAction* listWindowAction_ = nullptr;
     QAction* imageDetailsAction_ = nullptr;
     QAction* repairAction_ = nullptr;
+    int progressDelayMs_ = kProgressAfterMs;
 };
 
 } // namespace kelvo

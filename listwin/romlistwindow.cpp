@@ -5,18 +5,17 @@
 #include "headerwin/drivelist.h"
 #include "headerwin/failure.h"
 #include "headerwin/filelist.h"
+#include "headerwin/opening.h"
 #include "headerwin/twipslayout.h"
 #include "headerwin/windowkit.h"
+#include "romheader/termination.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressDialog>
 #include <QPushButton>
-
-#include <memory>
 
 namespace kelvo {
 
@@ -24,15 +23,12 @@ namespace {
 
 constexpr int kClientWidth = 4680;
 constexpr int kClientHeight = 4200;
-// A run that takes longer than this shows its progress and can be cancelled.
-constexpr int kProgressAfterMs = 500;
 // At most this many unreadable files are named in the report.
 constexpr std::size_t kUnreadableShown = 10;
 
 } // namespace
 
-RomListWindow::RomListWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), progressDelayMs_(kProgressAfterMs) {
+RomListWindow::RomListWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("ROM List Generator"));
     createControls();
     layOutControls();
@@ -68,6 +64,9 @@ void RomListWindow::createControls() {
     lblStatus = makeNamed<QLabel>("lblStatus", this);
     lblStatus->setTextFormat(Qt::PlainText);
     lblStatus->setAccessibleDescription(QStringLiteral("Status"));
+    // A directory dropped anywhere on the window, the notes box included, opens it.
+    setAcceptDrops(true);
+    txtRom->setAcceptDrops(false);
 
     QWidget* const order[] = {cmdBack, chkFile, chkHead, chkBytes, chkSize, chkCart,
                               chkPub,  cmdMake, Dir2,    Drive2,   File2,   txtRom};
@@ -125,6 +124,7 @@ void RomListWindow::connectHandlers() {
     route(cmdMake, &QPushButton::clicked, &RomListWindow::cmdMake_Click);
     route(cmdBack, &QPushButton::clicked, &RomListWindow::cmdBack_Click);
     connect(Dir2, &DirectoryList::failed, this, &RomListWindow::reportFailure);
+    connect(Drive2, &DriveList::Removed, this, &RomListWindow::driveRemoved);
 }
 
 template <typename Handler> void RomListWindow::guarded(Handler&& handler) {
@@ -153,6 +153,28 @@ void RomListWindow::Dir2_Change() {
     File2->setPath(Dir2->Path());
 }
 
+void RomListWindow::driveRemoved(const std::string& root) {
+    showStatus(QStringLiteral("%1 was removed; the lists show / now.").arg(displayText(root)));
+    guarded([this] { Dir2->setPath("/"); });
+}
+
+void RomListWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const auto dropped = droppedPath(event->mimeData());
+    if (dropped && dropped->kind == PathKind::Directory)
+        event->acceptProposedAction();
+}
+
+void RomListWindow::dropEvent(QDropEvent* event) {
+    const auto dropped = droppedPath(event->mimeData());
+    if (!dropped || dropped->kind != PathKind::Directory)
+        return;
+    event->acceptProposedAction();
+    // After the drop has ended, as a failure raises a message box.
+    QMetaObject::invokeMethod(
+        this, [this, path = dropped->path] { guarded([&] { browseTo(*Drive2, *Dir2, path); }); },
+        Qt::QueuedConnection);
+}
+
 std::vector<Column> RomListWindow::chosenColumns() const {
     const std::pair<const QCheckBox*, Column> options[] = {
         {chkFile, Column::Filename},   {chkHead, Column::Header},   {chkCart, Column::CartId},
@@ -171,32 +193,24 @@ std::string RomListWindow::listFilePath() {
 
 bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
                                    std::vector<std::string>& unreadable) {
-    const std::vector<std::string>& names = File2->names();
+    // A copy: the lists can change while the progress dialog lets events in
+    // (a drive removed moves them), and one run lists one directory.
+    const std::vector<std::string> names = File2->names();
+    const std::string directory = File2->Path();
     entries.reserve(names.size());
-    QElapsedTimer clock;
-    clock.start();
-    std::unique_ptr<QProgressDialog> progress;
+    DelayedProgress progress(this, QStringLiteral("Reading headers..."), progressDelayMs_);
 
     for (std::size_t i = 0; i < names.size(); ++i) {
+        if (terminationRequested())
+            return false;
         // Stay on the one UI thread, but keep the window alive on long runs.
-        if ((i & 63) == 0 && (progress || clock.elapsed() >= progressDelayMs_)) {
-            if (!progress) {
-                progress = std::make_unique<QProgressDialog>(QStringLiteral("Reading headers..."),
-                                                             QStringLiteral("Cancel"), 0,
-                                                             int(names.size()), this);
-                progress->setWindowTitle(QString::fromLatin1(kProgramName));
-                progress->setWindowModality(Qt::WindowModal);
-                progress->setMinimumDuration(0);
-            }
-            progress->setValue(int(i));
-            if (progress->wasCanceled())
-                return false;
-        }
+        if ((i & 63) == 0 && !progress.step(i, names.size()))
+            return false;
         ListEntry& entry = entries.emplace_back();
         entry.name = names[i];
         try {
             RomHeader header;
-            readHeader(joinPath(File2->Path(), names[i]), header);
+            readHeader(joinPath(directory, names[i]), header);
             entry.header = header;
         } catch (const FileError& error) {
             unreadable.push_back(error.what());
@@ -211,17 +225,23 @@ void RomListWindow::cmdMake_Click() {
     const std::vector<Column> columns = chosenColumns();
     std::vector<ListEntry> entries;
     std::vector<std::string> unreadable;
-    if (columns.empty()) {
-        // The count line alone needs no file read.
-        for (const std::string& name : File2->names())
-            entries.push_back({name, std::nullopt});
-    } else if (!collectEntries(entries, unreadable)) {
-        showStatus(QStringLiteral("Cancelled; nothing was written."));
-        return;
-    }
-
     const std::string path = listFilePath();
-    appendToFile(path, formatListBlock(columns, entries));
+    {
+        // A termination signal during the run stops it, nothing appended, and
+        // ends the program when the guard goes.
+        const TerminationGuard termination;
+        if (columns.empty()) {
+            // The count line alone needs no file read.
+            for (const std::string& name : File2->names())
+                entries.push_back({name, std::nullopt});
+        } else if (!collectEntries(entries, unreadable)) {
+            showStatus(QStringLiteral("Cancelled; nothing was written."));
+            return;
+        }
+        if (terminationRequested())
+            return;
+        appendToFile(path, formatListBlock(columns, entries));
+    }
     showStatus(QStringLiteral("Listed %1 files in %2").arg(entries.size()).arg(fromUtf8(path)));
 
     if (!unreadable.empty()) {

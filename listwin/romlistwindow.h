@@ -3,6 +3,7 @@
 // working directory.
 #pragma once
 
+#include "headerwin/progress.h"
 #include "listwin/listfile.h"
 
 #include <QWidget>
@@ -41,6 +42,11 @@ signals:
     // A failure was shown to the user; carries the message text.
     void failureReported(const QString& message);
 
+protected:
+    // A dropped directory becomes the lists' directory.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     void createControls();
     void layOutControls();
@@ -52,7 +58,9 @@ private:
     void cmdMake_Click();
     void cmdBack_Click();
 
-    // Reads every listed file's header; false when the user cancelled.
+    void driveRemoved(const std::string& root);
+    // Reads every listed file's header; false when the user cancelled or a
+    // termination signal arrived.
     bool collectEntries(std::vector<ListEntry>& entries, std::vector<std::string>& unreadable);
     void showStatus(const QString& text);
     template <typename Handler> void guarded(Handler&& handler);
@@ -78,7 +86,7 @@ private:
     QLineEdit* txtRom;
     QLabel* lblStatus;
     QString statusFull_;
-    int progressDelayMs_;
+    int progressDelayMs_ = kProgressAfterMs;
 };
 
 } // namespace kelvo

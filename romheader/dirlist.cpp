@@ -1,5 +1,6 @@
 #include "romheader/dirlist.h"
 
+#include "romheader/posixio.h"
 #include "romheader/romheader.h"
 
 #include <algorithm>
@@ -186,6 +187,20 @@ std::vector<std::string> ancestorsOf(const std::string& path) {
         pos = end;
     }
     return ancestors;
+}
+
+PathKind openableKind(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        throw systemError("open", path, errno);
+    if (S_ISDIR(status.st_mode)) {
+        const DirectoryHandle listable(path);
+        return PathKind::Directory;
+    }
+    // Opened once and closed: a FIFO or a device is refused without waiting.
+    struct stat opened {};
+    const UniqueFd readable = posix::openRegular(path, O_RDONLY, opened);
+    return PathKind::File;
 }
 
 std::string baseName(const std::string& path) {

@@ -32,6 +32,14 @@ namespace kelvo {
 // `path` itself: "/a/b" -> {"/", "/a", "/a/b"}.
 [[nodiscard]] std::vector<std::string> ancestorsOf(const std::string& path);
 
+enum class PathKind { File, Directory };
+
+// What `path` names when the program is asked to open it (from its command
+// line or a drop): a regular file it can read (or a link to one), or a
+// directory it can list. Throws FileError when the path is missing or
+// unreadable, or names anything else; a FIFO or a device is never waited on.
+[[nodiscard]] PathKind openableKind(const std::string& path);
+
 // The last component of a path ("/a/b" -> "b"; "/" -> "/").
 [[nodiscard]] std::string baseName(const std::string& path);
 

@@ -5,9 +5,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -108,6 +113,38 @@ void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
             box->reject();
     });
     timer->start();
+}
+
+bool dropOn(QWidget* target, const QMimeData& data) {
+    const QPoint at = target->rect().center();
+    const Qt::DropActions actions = Qt::CopyAction | Qt::LinkAction;
+    QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QCoreApplication::processEvents();
+    return drop.isAccepted();
+}
+
+ProgressWatcher::ProgressWatcher(bool cancel) : cancel_(cancel) {
+    qApp->installEventFilter(this);
+}
+
+bool ProgressWatcher::eventFilter(QObject* watched, QEvent* event) {
+    auto* dialog = qobject_cast<QProgressDialog*>(watched);
+    if (dialog && event->type() == QEvent::Show) {
+        ++shown;
+        maximum = dialog->maximum();
+        auto* button = dialog->findChild<QPushButton*>();
+        hadCancelButton = button && button->text() == QStringLiteral("Cancel");
+        auto* label = dialog->findChild<QLabel*>();
+        labelIsPlainText = label && label->textFormat() == Qt::PlainText;
+        if (cancel_ && button)
+            QTimer::singleShot(0, button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace kelvo::test

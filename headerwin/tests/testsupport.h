@@ -11,6 +11,8 @@
 #include <vector>
 
 class QLineEdit;
+class QMimeData;
+class QWidget;
 
 namespace kelvo {
 class FileList;
@@ -50,5 +52,27 @@ void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes);
 // Answers the next modal message box with `button` and returns at once; the
 // box's text is stored in `text` when given.
 void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr);
+
+// Drags `data` onto `target` and drops it there if the target takes it, as a
+// file manager's drag would; returns whether it took it. Work the drop queued
+// has run when this returns.
+[[nodiscard]] bool dropOn(QWidget* target, const QMimeData& data);
+
+// Notes each progress dialog that appears and, when asked, presses its Cancel
+// button as soon as the event loop runs again.
+class ProgressWatcher : public QObject {
+public:
+    explicit ProgressWatcher(bool cancel);
+
+    int shown = 0;
+    int maximum = -1;
+    bool hadCancelButton = false;
+    bool labelIsPlainText = false; // the label may show a title read from an image
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool cancel_;
+};
 
 } // namespace kelvo::test

@@ -139,19 +139,23 @@ void DriveListTest::replacingDrivesKeepsTheSelection() {
     QCOMPARE(drives.ListCount(), 3); // duplicates dropped
     drives.setDrive("/b");
     QSignalSpy change(&drives, &DriveList::Change);
+    QSignalSpy removed(&drives, &DriveList::Removed);
 
     drives.setDrives({"/", "/a", "/b"});
     QCOMPARE(change.count(), 0); // same list, same selection
     drives.setDrives({"/", "/b", "/c"});
     QCOMPARE(drives.Drive(), std::string("/b"));
     QCOMPARE(change.count(), 1); // same drive, new index
-    drives.setDrives({"/", "/c"});
-    QCOMPARE(drives.Drive(), std::string("/")); // gone: the working directory's drive
-    QCOMPARE(change.count(), 2);
+    drives.setDrive("/c");
+    drives.setDrives({"/", "/b"});
+    QCOMPARE(drives.Drive(), std::string("/")); // gone: the root, whatever the working directory
+    QCOMPARE(change.count(), 2);                // the setDrive only
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.at(0).at(0).value<std::string>(), std::string("/c"));
     drives.setDrives({});
     QCOMPARE(drives.Drive(), std::string());
     QCOMPARE(drives.ListIndex(), -1);
-    QCOMPARE(change.count(), 3);
+    QCOMPARE(removed.count(), 2);
 }
 
 void DriveListTest::mountedRootsAreRealVolumesInPathOrder() {

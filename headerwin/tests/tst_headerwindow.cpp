@@ -19,7 +19,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -27,7 +31,9 @@
 
 #include <map>
 #include <memory>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kelvo;
 using namespace kelvo::test;
@@ -71,6 +77,13 @@ private slots:
     void imageDetailsReportsAVanishedImage();
     void repairHeaderAsksAndWrites_data();
     void repairHeaderAsksAndWrites();
+
+    void opensWhatItIsGiven_data();
+    void opensWhatItIsGiven();
+    void droppedNameKeepsItsBytes();
+    void longCopyShowsProgress_data();
+    void longCopyShowsProgress();
+    void drivesFollowMounts();
 
 private:
     template <typename T> T* child(const char* name) const {
@@ -675,6 +688,206 @@ void HeaderWindowTest::repairHeaderAsksAndWrites() {
              written || validCheck ? QStringLiteral("Check OK") : QStringLiteral("Check bad"));
     if (written)
         QVERIFY2(window->statusText().contains("sample.gba"), qPrintable(window->statusText()));
+void HeaderWindowTest::opensWhatItIsGiven_data() {
+    // Paths are relative to the test directory; a drop carries them as local
+    // URLs, "https:..." as a remote one and "text:..." as plain text.
+    QTest::addColumn<bool>("dropped"); // else given as the program's arguments
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<QString>("startsIn"); // "" = where the window started
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QStringList>("failures"); // a text each failure shown contains
+    const QString sub = "sub", none;
+    const QStringList image{"sub/inner.gba"}, noFailure;
+    QTest::newRow("image") << false << image << sub << "inner.gba" << noFailure;
+    QTest::newRow("image, relative")
+        << false << QStringList{"./sub/../sub/inner.gba"} << sub << "inner.gba" << noFailure;
+    QTest::newRow("directory") << false << QStringList{sub} << sub << none << noFailure;
+    QTest::newRow("missing") << false << QStringList{"sub/none.gba"} << none << none
+                             << QStringList{"sub/none.gba\": No such file"};
+    QTest::newRow("FIFO") << false << QStringList{"sub/pipe.gba"} << none << none
+                          << QStringList{"sub/pipe.gba\": Not a regular file but a FIFO"};
+    QTest::newRow("other extension") << false << QStringList{"sub/readme.txt"} << sub << none
+                                     << QStringList{"Not a ROM image name (.gba, .agb, .bin)"};
+    QTest::newRow("hidden name") << false << QStringList{"sub/.hidden.gba"} << sub << none
+                                 << QStringList{"hidden"};
+    QTest::newRow("two paths") << false << QStringList{"sub/inner.gba", "sample.gba"} << sub
+                               << "inner.gba" << QStringList{"Not opened: \"sample.gba\""};
+    QTest::newRow("dropped image") << true << image << sub << "inner.gba" << noFailure;
+    QTest::newRow("dropped directory") << true << QStringList{sub} << sub << none << noFailure;
+    QTest::newRow("dropped: two images")
+        << true << QStringList{"sub/inner.gba", "sample.gba"} << none << none << noFailure;
+    QTest::newRow("dropped: other extension")
+        << true << QStringList{"sub/readme.txt"} << none << none << noFailure;
+    QTest::newRow("dropped: missing")
+        << true << QStringList{"sub/none.gba"} << none << none << noFailure;
+    QTest::newRow("dropped: remote URL")
+        << true << QStringList{"https://example.com/a.gba"} << none << none << noFailure;
+    QTest::newRow("dropped: text")
+        << true << QStringList{"text:sub/inner.gba"} << none << none << noFailure;
+}
+
+void HeaderWindowTest::opensWhatItIsGiven() {
+    QFETCH(bool, dropped);
+    QFETCH(QStringList, paths);
+    QFETCH(QString, startsIn);
+    QFETCH(QString, selected);
+    QFETCH(QStringList, failures);
+    for (const char* name : {"sub/inner.gba", "sub/readme.txt", "sub/.hidden.gba"})
+        writeImage(path(name), {.title = "INNER"});
+    QVERIFY(mkfifo(path("sub/pipe.gba").toLocal8Bit().constData(), 0644) == 0);
+
+    QSignalSpy reported(window.get(), &HeaderWindow::failureReported);
+    for (qsizetype i = 0; i < failures.size(); ++i)
+        answerNextMessageBox(QMessageBox::Ok);
+    if (dropped) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& given : paths) {
+            if (given.startsWith("text:"))
+                data.setText(path(given.mid(5)));
+            else
+                urls << (given.startsWith("https:") ? QUrl(given)
+                                                    : QUrl::fromLocalFile(path(given)));
+        }
+        if (!urls.isEmpty())
+            data.setUrls(urls);
+        QCOMPARE(dropOn(window.get(), data), !startsIn.isEmpty());
+    } else {
+        std::vector<std::string> arguments;
+        for (const QString& given : paths)
+            arguments.push_back(given.toStdString());
+        window->openPaths(arguments);
+    }
+
+    QCOMPARE(reported.size(), failures.size());
+    for (qsizetype i = 0; i < failures.size(); ++i)
+        QVERIFY2(reported.at(i).at(0).toString().contains(failures[i]),
+                 qPrintable(reported.at(i).at(0).toString()));
+    const std::string shown = (startsIn.isEmpty() ? dir->path() : path(startsIn)).toStdString();
+    QCOMPARE(child<DirectoryList>("Dir1")->Path(), shown);
+    QCOMPARE(child<FileList>("File1")->Path(), shown);
+    QCOMPARE(child<DriveList>("Drive1")->Drive(), child<DriveList>("Drive1")->driveOf(shown));
+    QCOMPARE(child<FileList>("File1")->FileName(), selected.toStdString());
+    QCOMPARE(child<QPushButton>("cmdEdit")->isEnabled(), !selected.isEmpty());
+    if (selected.isEmpty())
+        return;
+    // As if clicked: the header is shown and Edit Header writes that very file.
+    QCOMPARE(text("txtheader"), QStringLiteral("INNER"));
+    typeTitle("EDITED");
+    QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+    const auto bytes = readBytes(path("sub/" + selected));
+    QCOMPARE(std::string(bytes.begin() + 0xA0, bytes.begin() + 0xAC), std::string("EDITED      "));
+}
+
+void HeaderWindowTest::droppedNameKeepsItsBytes() {
+    // A file manager sends a name that is not UTF-8 percent-encoded byte by byte.
+    const QByteArray directory = QFile::encodeName(dir->path());
+    const QByteArray linked = directory + "/caf\xE9.gba";
+    QVERIFY(::link(directory + "/sample.gba", linked) == 0);
+    // QTemporaryDir cannot remove a name a QString cannot hold.
+    const auto unlinkAtEnd = qScopeGuard([&linked] { ::unlink(linked.constData()); });
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded("file://" + directory + "/caf%E9.gba")});
+    QVERIFY(dropOn(window.get(), data));
+    QCOMPARE(child<FileList>("File1")->FileName(), std::string("caf\xE9.gba"));
+    QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
+}
+
+void HeaderWindowTest::longCopyShowsProgress_data() {
+    QTest::addColumn<int>("delayMs"); // -1: the window's own delay
+    QTest::addColumn<bool>("replacing");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<bool>("dialogShown");
+    QTest::newRow("quick copy, no dialog") << -1 << false << false << false;
+    QTest::newRow("long copy, left to finish") << 0 << false << false << true;
+    QTest::newRow("long copy, cancelled") << 0 << false << true << true;
+    QTest::newRow("long replacing copy, cancelled") << 0 << true << true << true;
+}
+
+void HeaderWindowTest::longCopyShowsProgress() {
+    QFETCH(int, delayMs);
+    QFETCH(bool, replacing);
+    QFETCH(bool, cancel);
+    QFETCH(bool, dialogShown);
+    const std::vector<std::uint8_t> older{'o', 'l', 'd'};
+    if (replacing)
+        writeBytes(path("SAMPLE TITLE.gba"), older);
+    const auto entries = [this] {
+        return QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = entries();
+    if (delayMs >= 0)
+        window->setProgressDelay(delayMs);
+    clickFile("sample.gba");
+
+    ProgressWatcher watcher(cancel);
+    QSignalSpy reported(window.get(), &HeaderWindow::failureReported);
+    if (replacing)
+        answerNextMessageBox(QMessageBox::Yes);
+    QTest::mouseClick(child<QPushButton>("cmdRen"), Qt::LeftButton);
+
+    QCOMPARE(watcher.shown > 0, dialogShown);
+    if (dialogShown) {
+        QVERIFY2(watcher.hadCancelButton, "the progress dialog offers Cancel");
+        QVERIFY2(watcher.labelIsPlainText, "a title in the label must not be read as markup");
+    }
+    QVERIFY2(window->findChildren<QProgressDialog*>().isEmpty(), "the dialog goes with the copy");
+    QCOMPARE(reported.size(), 0);
+    if (cancel) {
+        QCOMPARE(entries(), before);
+        if (replacing)
+            QCOMPARE(readBytes(path("SAMPLE TITLE.gba")), older);
+        QCOMPARE(window->statusText(), QStringLiteral("Cancelled; nothing was written."));
+    } else {
+        QCOMPARE(readBytes(path("SAMPLE TITLE.gba")), readBytes(path("sample.gba")));
+    }
+}
+
+namespace {
+
+// Runs a command; false with its output in `why` when it fails.
+bool run(const QString& program, const QStringList& arguments, QString* why) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+        process.exitCode() == 0)
+        return true;
+    *why = program + ": " + process.errorString() + " " + QString::fromLocal8Bit(process.readAll());
+    return false;
+}
+
+} // namespace
+
+void HeaderWindowTest::drivesFollowMounts() {
+    if (::geteuid() != 0)
+        QSKIP("mounting a file system needs root");
+    const QString image = path("card.img");
+    const QString mountPoint = path("card");
+    QVERIFY(QDir(dir->path()).mkdir("card"));
+    writeImage(image, {.size = 8 << 20}); // mkfs.ext4 overwrites it
+    QString why;
+    if (!run("mkfs.ext4", {"-q", "-F", image}, &why))
+        QSKIP(qPrintable("cannot make an ext4 image: " + why));
+    if (!run("mount", {"-o", "loop", image, mountPoint}, &why))
+        QSKIP(qPrintable("cannot loop-mount a file system here: " + why));
+    const std::string root = mountPoint.toStdString();
+    struct Unmount {
+        std::string root;
+        ~Unmount() { ::umount2(root.c_str(), MNT_DETACH); }
+    } unmountAtEnd{root};
+
+    auto* drives = child<DriveList>("Drive1");
+    const QByteArray listed = QByteArray::fromStdString(root);
+    QTRY_VERIFY2(drives->findData(listed) >= 0, "a drive mounted while the window is open appears");
+    drives->setDrive(root);
+    QCOMPARE(child<DirectoryList>("Dir1")->Path(), root);
+
+    QCOMPARE(::umount2(root.c_str(), MNT_DETACH), 0);
+    QTRY_VERIFY2(drives->findData(listed) < 0, "an unmounted drive goes");
+    QCOMPARE(drives->Drive(), std::string("/"));
+    QCOMPARE(child<DirectoryList>("Dir1")->Path(), std::string("/"));
+    QVERIFY2(window->statusText().contains(mountPoint), qPrintable(window->statusText()));
 }
 
 QTEST_MAIN(HeaderWindowTest)

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMimeData>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -20,6 +22,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
 
 using namespace kelvo;
 using namespace kelvo::test;
@@ -46,6 +50,8 @@ private slots:
     void unwritableListIsReportedAndWritesNothing();
     void existingListKeepsItsBytes();
     void driveChangeMovesTheDirectoryList();
+    void removedDriveMovesTheListsToRoot();
+    void dropsOnlyADirectory();
     void longRunShowsProgress_data();
     void longRunShowsProgress();
     void readsOnlyTheHeaders();
@@ -56,6 +62,8 @@ private slots:
     void closingDiscardsAndReopeningStartsAfresh();
     void exitEndsTheProgram_data();
     void exitEndsTheProgram();
+    void terminationEndsTheRunLeavingNothing_data();
+    void terminationEndsTheRunLeavingNothing();
 
 private:
     template <typename T> T* child(const char* name) const {
@@ -215,38 +223,27 @@ void RomListWindowTest::driveChangeMovesTheDirectoryList() {
     QCOMPARE(child<DirectoryList>("Dir2")->Path(), dir->path().toStdString());
 }
 
-namespace {
+void RomListWindowTest::removedDriveMovesTheListsToRoot() {
+    auto* drives = child<DriveList>("Drive2");
+    drives->setDrives({"/", dir->path().toStdString()});
+    drives->setDrive(dir->path().toStdString());
+    drives->setDrives({"/"}); // as a refresh after the drive was unmounted finds it
+    QCOMPARE(child<DirectoryList>("Dir2")->Path(), std::string("/"));
+    QCOMPARE(child<FileList>("File2")->Path(), std::string("/"));
+    QVERIFY2(window->statusText().contains(dir->path()), qPrintable(window->statusText()));
+}
 
-// Notes each progress dialog that appears and, when asked, presses its Cancel
-// button as soon as the event loop runs again.
-class ProgressWatcher : public QObject {
-public:
-    explicit ProgressWatcher(bool cancel) : cancel_(cancel) { qApp->installEventFilter(this); }
-
-    int shown = 0;
-    int maximum = -1;
-    bool hadCancelButton = false;
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* dialog = qobject_cast<QProgressDialog*>(watched);
-        if (dialog && event->type() == QEvent::Show) {
-            ++shown;
-            maximum = dialog->maximum();
-            auto* button = dialog->findChild<QPushButton*>();
-            hadCancelButton = button && button->text() == QStringLiteral("Cancel");
-            if (cancel_ && button) {
-                QTimer::singleShot(0, button,
-                                   [button] { QTest::mouseClick(button, Qt::LeftButton); });
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool cancel_;
-};
-
-} // namespace
+void RomListWindowTest::dropsOnlyADirectory() {
+    QVERIFY(QDir(dir->path()).mkdir("sub"));
+    writeImage(path("sub/game.bin"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path("sub/game.bin"))});
+    QVERIFY2(!dropOn(window.get(), data), "an image is not a directory for the lists");
+    data.setUrls({QUrl::fromLocalFile(path("sub"))});
+    QVERIFY(dropOn(window.get(), data));
+    QCOMPARE(child<DirectoryList>("Dir2")->Path(), path("sub").toStdString());
+    QCOMPARE(child<FileList>("File2")->names(), std::vector<std::string>{"game.bin"});
+}
 
 void RomListWindowTest::longRunShowsProgress_data() {
     QTest::addColumn<int>("delayMs");
@@ -440,6 +437,37 @@ void RomListWindowTest::exitEndsTheProgram() {
     QVERIFY(!header->isVisible());
     if (header->listWindow())
         QVERIFY(!header->listWindow()->isVisible());
+}
+
+void RomListWindowTest::terminationEndsTheRunLeavingNothing_data() {
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("copy, SIGTERM") << "copy" << SIGTERM;
+    QTest::newRow("copy, SIGHUP") << "copy" << SIGHUP;
+    QTest::newRow("Make List, SIGINT") << "list" << SIGINT;
+    QTest::newRow("Make List, SIGTERM") << "list" << SIGTERM;
+}
+
+void RomListWindowTest::terminationEndsTheRunLeavingNothing() {
+    QFETCH(QString, run);
+    QFETCH(int, signal);
+    writeImage(path("sample.gba"));
+    const auto entries = [this] {
+        return QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = entries();
+
+    QProcess helper;
+    helper.start(QStringLiteral(TERMINATION_HELPER), {run, dir->path()});
+    QVERIFY2(helper.waitForReadyRead(30000), helper.readAllStandardError().constData());
+    QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray("running"));
+    QCOMPARE(::kill(pid_t(helper.processId()), signal), 0);
+    QVERIFY(helper.waitForFinished(30000));
+    QVERIFY2(helper.exitStatus() == QProcess::CrashExit && helper.exitCode() == signal,
+             qPrintable(QStringLiteral("the helper ended with status %1 instead of signal %2")
+                            .arg(helper.exitCode())
+                            .arg(signal)));
+    QCOMPARE(entries(), before);
 }
 
 QTEST_MAIN(RomListWindowTest)

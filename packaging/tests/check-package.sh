@@ -116,6 +116,15 @@ check_installed_tree() {
     exec_name=$(desktop_key "$desktop" Exec | awk '{ print $1 }')
     [[ -x $prefix/bin/$exec_name ]] && pass "$label: Exec names bin/$exec_name" ||
         fail "$label: Exec program '$exec_name' is not installed in bin/"
+    # File managers offer "Open With" for the types the entry declares, and
+    # pass the file where the Exec line takes one.
+    local exec_line
+    exec_line=$(desktop_key "$desktop" Exec)
+    [[ $exec_line =~ ^[^\ ]+\ %f$ ]] && pass "$label: Exec takes a file (%f)" ||
+        fail "$label: Exec is '$exec_line', expected the program and %f"
+    [[ ";$(desktop_key "$desktop" MimeType)" == *";application/x-gba-rom;"* ]] &&
+        pass "$label: MimeType declares application/x-gba-rom" ||
+        fail "$label: MimeType '$(desktop_key "$desktop" MimeType)' lacks application/x-gba-rom;"
     icon=$(desktop_key "$desktop" Icon)
     local size file
     for row in "${EXPECTED_FILES[@]}"; do

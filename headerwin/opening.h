@@ -1,0 +1,38 @@
+// Ways into the windows from outside them: a path given on the command line
+// and a file or directory dropped from a file manager.
+#pragma once
+
+#include "romheader/dirlist.h"
+
+#include <optional>
+#include <string>
+
+class QMimeData;
+
+namespace kelvo {
+
+class DirectoryList;
+class DriveList;
+class FileList;
+
+struct DroppedPath {
+    std::string path; // native, absolute
+    PathKind kind;
+};
+
+// The one local file or directory a drop carries, when it can be opened.
+// Empty for anything else: several items, a URL that is not a local file,
+// plain text, a missing or unreadable path, a FIFO.
+[[nodiscard]] std::optional<DroppedPath> droppedPath(const QMimeData* data);
+
+// Whether `files` would list a regular file called `name`: a name its
+// pattern matches that is not hidden.
+[[nodiscard]] bool wouldList(const FileList& files, const std::string& name);
+
+// Points a window's lists at `directory` as a user browsing there would: the
+// directory list first (it throws FileError, changing nothing, when the
+// directory cannot be read), then the drive holding it, without raising
+// the drive list's Change.
+void browseTo(DriveList& drives, DirectoryList& directories, const std::string& directory);
+
+} // namespace kelvo

@@ -1,0 +1,41 @@
+// Progress of a long operation run on the UI thread (a copy, reading a
+// directory's headers). Nothing is shown while the operation is quick; once
+// it has run for a while a window-modal dialog with Cancel appears, and from
+// then on every step redraws it and lets the windows repaint.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class QProgressDialog;
+class QWidget;
+
+namespace kelvo {
+
+// How long an operation runs before its progress is shown.
+inline constexpr int kProgressAfterMs = 500;
+
+class DelayedProgress {
+public:
+    DelayedProgress(QWidget* parent, QString label, int delayMs = kProgressAfterMs);
+    ~DelayedProgress();
+    DelayedProgress(const DelayedProgress&) = delete;
+    DelayedProgress& operator=(const DelayedProgress&) = delete;
+
+    // Reports `done` of `total`; false once the user pressed Cancel or a
+    // termination signal arrived (see termination.h).
+    [[nodiscard]] bool step(std::uint64_t done, std::uint64_t total);
+
+private:
+    QWidget* parent_;
+    QString label_;
+    int delayMs_;
+    QElapsedTimer clock_;
+    std::unique_ptr<QProgressDialog> dialog_;
+    std::uint64_t scale_ = 1; // the dialog counts in ints; byte totals are divided down
+};
+
+} // namespace kelvo
