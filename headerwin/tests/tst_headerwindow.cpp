@@ -688,6 +688,8 @@ void HeaderWindowTest::repairHeaderAsksAndWrites() {
              written || validCheck ? QStringLiteral("Check OK") : QStringLiteral("Check bad"));
     if (written)
         QVERIFY2(window->statusText().contains("sample.gba"), qPrintable(window->statusText()));
+}
+
 void HeaderWindowTest::opensWhatItIsGiven_data() {
     // Paths are relative to the test directory; a drop carries them as local
     // URLs, "https:..." as a remote one and "text:..." as plain text.
