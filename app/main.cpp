@@ -1,5 +1,6 @@
 #include "app/artwork.h"
 #include "headerwin/headerwindow.h"
+#include "headerwin/windowkit.h"
 #include "listwin/romlistwindow.h"
 
 #include <QApplication>
@@ -85,6 +86,7 @@ int main(int argc, char* argv[]) {
         return EXIT_FAILURE;
     }
 
+    kelvo::showBusyCursorDuringWaits();
     kelvo::HeaderWindow window;
     window.setBanner(kelvo::bannerPixmap());
     window.setListWindowFactory([](QWidget* owner) { return new kelvo::RomListWindow(owner); });

@@ -69,6 +69,17 @@ QString printable(QString text) {
     return text;
 }
 
+void showBusyCursorDuringWaits() {
+    // The override cursor reaches the display at once (the windowing system
+    // is told straight away), so it shows while this thread waits.
+    setWaitObserver([](bool waiting) {
+        if (waiting)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
+}
+
 void centerOnScreen(QWidget* window) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = window->frameGeometry();

@@ -44,6 +44,10 @@ public:
 // undecodable name does in the lists.
 [[nodiscard]] QString printable(QString text);
 
+// Shows the busy cursor over the program's windows while an open waits for
+// another program to give up its lease on a file.
+void showBusyCursorDuringWaits();
+
 // Moves a window so its frame is centred on the primary screen.
 void centerOnScreen(QWidget* window);
 

@@ -14,6 +14,26 @@ using Kind = FileError::Kind;
 
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY;
 
+WaitObserver waitObserver = nullptr;
+
+// Tells the observer about a wait for as long as this lives.
+class ObservedWait {
+public:
+    explicit ObservedWait(bool waits) : waits_(waits && waitObserver) {
+        if (waits_)
+            waitObserver(true);
+    }
+    ~ObservedWait() {
+        if (waits_)
+            waitObserver(false);
+    }
+    ObservedWait(const ObservedWait&) = delete;
+    ObservedWait& operator=(const ObservedWait&) = delete;
+
+private:
+    bool waits_;
+};
+
 const char* fileTypeName(mode_t mode) {
     if (S_ISDIR(mode))
         return "a directory";
@@ -66,7 +86,12 @@ UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info
     if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
         throwSystem("open", path, EEXIST);
     const std::string self = "/proc/self/fd/" + std::to_string(handle.get());
-    UniqueFd fd(::open(self.c_str(), (flags & ~(O_CREAT | O_EXCL | O_NONBLOCK)) | kOpenFlags));
+    UniqueFd fd;
+    {
+        const ObservedWait wait(firstCode == EAGAIN || firstCode == EWOULDBLOCK);
+        fd =
+            UniqueFd(::open(self.c_str(), (flags & ~(O_CREAT | O_EXCL | O_NONBLOCK)) | kOpenFlags));
+    }
     if (!fd) {
         // Without /proc there is no way to reopen the handle; report what
         // the first open met.
@@ -149,3 +174,11 @@ void syncDirectory(const std::string& directoryPath) {
 }
 
 } // namespace kelvo::posix
+
+namespace kelvo {
+
+void setWaitObserver(WaitObserver observer) {
+    posix::waitObserver = observer;
+}
+
+} // namespace kelvo

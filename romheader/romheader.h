@@ -211,6 +211,14 @@ std::string copyToTitle(const std::string& sourcePath, const std::string& direct
                         std::string_view titleText, Overwrite overwrite = Overwrite::Refuse,
                         const Progress& progress = {});
 
+// Told `true` just before an open waits for another program to give up its
+// lease on a file (a file server's oplock or delegation; the kernel bounds
+// the wait by /proc/sys/fs/lease-break-time) and `false` once the open
+// returned, so the program can show that it is busy. One for the process;
+// none by default.
+using WaitObserver = void (*)(bool waiting);
+void setWaitObserver(WaitObserver observer);
+
 // Appends the whole of `data` to the file at `path` (created if missing, the
 // target of a dangling link included) under an advisory lock, so a failure
 // never leaves part of it or a file this call created behind, and never cuts

@@ -287,7 +287,13 @@ TEST_P(LeasedImage, OpensOnceTheHolderGivesTheLeaseUp) {
     if (holder < 0)
         GTEST_SKIP() << "cannot take a lease here";
 
+    // The program shows a busy cursor while an open waits.
+    static std::vector<bool> waits;
+    waits.clear();
+    setWaitObserver([](bool waiting) { waits.push_back(waiting); });
     EXPECT_NO_THROW(GetParam().second(image)) << "the leased image could not be opened";
+    setWaitObserver(nullptr);
+    EXPECT_EQ(waits, (std::vector<bool>{true, false})) << "the wait was not told as it happened";
     int status = -1;
     ASSERT_EQ(::waitpid(holder, &status, 0), holder);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
