@@ -11,6 +11,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace kelvo {
 
@@ -24,12 +26,16 @@ std::optional<DroppedPath> droppedPath(const QMimeData* data) {
     // would turn a name that is not UTF-8 into another one.
     std::string path = normalisedPath(
         QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
-    try {
-        const PathKind kind = openableKind(path);
-        return DroppedPath{std::move(path), kind};
-    } catch (const FileError&) {
-        return std::nullopt;
-    }
+    // Only looked at, never opened, while the drag passes over the window: an
+    // open could wait on another program's lease. Opening the drop reports
+    // what cannot be read.
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::is_directory(status))
+        return DroppedPath{std::move(path), PathKind::Directory};
+    if (std::filesystem::is_regular_file(status))
+        return DroppedPath{std::move(path), PathKind::File};
+    return std::nullopt;
 }
 
 bool wouldList(const FileList& files, const std::string& name) {

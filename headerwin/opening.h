@@ -20,9 +20,9 @@ struct DroppedPath {
     PathKind kind;
 };
 
-// The one local file or directory a drop carries, when it can be opened.
-// Empty for anything else: several items, a URL that is not a local file,
-// plain text, a missing or unreadable path, a FIFO.
+// The one local regular file or directory a drop carries. Empty for
+// anything else: several items, a URL that is not a local file, plain text,
+// a missing path, a FIFO or device. Nothing is opened to tell.
 [[nodiscard]] std::optional<DroppedPath> droppedPath(const QMimeData* data);
 
 // Whether `files` would list a regular file called `name`: a name its
