@@ -1,12 +1,16 @@
 #include "headerwin/filelist.h"
 
 #include "headerwin/browsing.h"
+#include "headerwin/directorywatch.h"
+#include "headerwin/wholeframe.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
 
 #include <QAbstractListModel>
-#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 #include <utility>
@@ -49,13 +53,18 @@ private:
 };
 
 FileList::FileList(QWidget* parent)
-    : QListView(parent), model_(new FileNameModel(this)), pattern_("*.*"),
-      patterns_(parsePatterns(pattern_)) {
+    : QListView(parent), model_(new FileNameModel(this)), watch_(new DirectoryWatch(this)),
+      pattern_("*.*"), patterns_(parsePatterns(pattern_)) {
     setModel(model_);
     setAccessibleName(QStringLiteral("Files"));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Every way the user can move the selection ends here, so Click follows
+    // the selection whatever the input path.
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &FileList::selectionMoved);
+    connect(watch_, &DirectoryWatch::changed, this, &FileList::followDisk);
 
     // An unreadable working directory leaves the path empty until the list is pointed elsewhere.
     path_ = workingDirectory();
@@ -72,6 +81,7 @@ void FileList::setPattern(const std::string& patternList) {
         showNames({}, {});
         throw;
     }
+    watch_->watch(path_);
 }
 
 void FileList::setPath(const std::string& directory) {
@@ -79,13 +89,31 @@ void FileList::setPath(const std::string& directory) {
     std::vector<std::string> names = listMatchingFiles(target, patterns_);
     path_ = std::move(target);
     showNames(std::move(names), {});
+    watch_->watch(path_);
 }
 
 void FileList::Refresh() {
     if (path_.empty())
         return;
     const std::string selected = FileName();
-    showNames(listMatchingFiles(path_, patterns_), selected);
+    std::vector<std::string> names = listMatchingFiles(path_, patterns_);
+    // A re-read leaves the view where the user scrolled it.
+    const int scrolled = verticalScrollBar()->value();
+    showNames(std::move(names), selected);
+    executeDelayedItemsLayout();
+    verticalScrollBar()->setValue(scrolled);
+    if (ListIndex() >= 0)
+        scrollTo(currentIndex());
+    emit Refreshed();
+}
+
+void FileList::followDisk() {
+    try {
+        Refresh();
+    } catch (const FileError&) {
+        // The directory went away: the list keeps what it shows until it is
+        // pointed elsewhere (the directory list moves both).
+    }
 }
 
 std::string FileList::FileName() const {
@@ -98,11 +126,12 @@ int FileList::ListCount() const {
 }
 
 int FileList::ListIndex() const {
-    const QModelIndex current = currentIndex();
-    return current.isValid() && selectionModel()->isSelected(current) ? current.row() : -1;
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void FileList::setListIndex(int index) {
+    const QScopedValueRollback byProgram(byProgram_, true);
     if (index < 0 || index >= ListCount()) {
         selectionModel()->clear();
         return;
@@ -116,26 +145,36 @@ const std::vector<std::string>& FileList::names() const {
     return model_->names();
 }
 
+void FileList::selectionMoved(const QItemSelection& selected) {
+    if (byProgram_ || selected.isEmpty())
+        return;
+    // A screen reader selects a cell without moving the current index; the
+    // keyboard goes on from the selected name.
+    const QModelIndex index = selected.indexes().first();
+    if (currentIndex() != index) {
+        const QScopedValueRollback byProgram(byProgram_, true);
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
+    emit Click();
+}
+
 void FileList::mousePressEvent(QMouseEvent* event) {
+    const int before = ListIndex();
     QListView::mousePressEvent(event);
     // Pressing the selected name again is a click too: the window re-reads that file.
     const QModelIndex pressed = indexAt(event->position().toPoint());
-    if (pressed.isValid() && ListIndex() == pressed.row())
+    if (pressed.isValid() && pressed.row() == before && ListIndex() == before)
         emit Click();
 }
 
-void FileList::mouseMoveEvent(QMouseEvent* event) {
-    const int before = ListIndex();
-    QListView::mouseMoveEvent(event);
-    if (ListIndex() != before && ListIndex() >= 0)
-        emit Click();
-}
-
-void FileList::keyPressEvent(QKeyEvent* event) {
-    const int before = ListIndex();
-    QListView::keyPressEvent(event);
-    if (ListIndex() != before && ListIndex() >= 0)
-        emit Click();
+bool FileList::event(QEvent* event) {
+    const bool handled = QListView::event(event);
+    if (event->type() == QEvent::Paint) {
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        paintWholeFrame(this, option);
+    }
+    return handled;
 }
 
 QItemSelectionModel::SelectionFlags FileList::selectionCommand(const QModelIndex& index,
@@ -149,6 +188,7 @@ QItemSelectionModel::SelectionFlags FileList::selectionCommand(const QModelIndex
 }
 
 void FileList::showNames(std::vector<std::string> names, const std::string& keep) {
+    const QScopedValueRollback byProgram(byProgram_, true);
     model_->reset(std::move(names));
     const int row = keep.empty() ? -1 : model_->rowOf(keep);
     if (row >= 0)

@@ -73,6 +73,13 @@ private:
 
     void clearImageInfo();
     void showCheck(const RomHeader& shown);
+    void refreshLists();
+    void followShownFile();
+    // What the status line says after an action, naming its file.
+    void tellTitleRefused(const QString& unstorable, const QString& pastLimit);
+    [[nodiscard]] QString writtenStatus() const;
+    [[nodiscard]] QString copiedStatus(const std::string& target) const;
+
     // Runs one handler; a failure becomes a message box and the window carries on.
     template <typename Handler> void guarded(Handler&& handler);
     void reportFailure(const QString& message);
@@ -106,6 +113,8 @@ private:
     std::string romPath;
     RomHeader header;
     TitleBytes editTitle{};
+    bool headerShown_ = false; // the labels show `header`, read from romPath
+    QString statusText_;
 
     ListWindowFactory listWindowFactory_;
     QPointer<QWidget> listWindow_;

@@ -5,12 +5,14 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 class QLineEdit;
+class QWidget;
 
 namespace kelvo {
 class FileList;
@@ -46,6 +48,11 @@ void typeInto(QLineEdit* box, const QString& text);
 void writeImage(const QString& path, const ImageSpec& image = {});
 [[nodiscard]] std::vector<std::uint8_t> readBytes(const QString& path);
 void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes);
+
+// The framed controls of `window` (lists, buttons, boxes, check boxes, group
+// boxes) whose frame is missing a side in the window's rendering at the
+// process's scale, each as "name: sides missing".
+[[nodiscard]] QStringList unframedControls(QWidget* window);
 
 // Answers the next modal message box with `button` and returns at once; the
 // box's text is stored in `text` when given.

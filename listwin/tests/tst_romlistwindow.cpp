@@ -42,6 +42,8 @@ private slots:
     void countsOnlyBinFiles();
     void columnsFollowTheOptions_data();
     void columnsFollowTheOptions();
+    void captionClickTogglesItsBox_data();
+    void captionClickTogglesItsBox();
     void unreadableFileKeepsItsRowAndIsReported();
     void unwritableListIsReportedAndWritesNothing();
     void existingListKeepsItsBytes();
@@ -50,8 +52,10 @@ private slots:
     void longRunShowsProgress();
     void readsOnlyTheHeaders();
     void everyCaptionFits();
+    void framesDrawnWhole();
     void tabOrderFollowsTheLayout();
 
+    void backHidesAndReopeningKeepsState_data();
     void backHidesAndReopeningKeepsState();
     void closingDiscardsAndReopeningStartsAfresh();
     void exitEndsTheProgram_data();
@@ -129,8 +133,10 @@ void RomListWindowTest::countsOnlyBinFiles() {
         writeImage(path(QStringLiteral("game%1.bin").arg(i)), {.size = 256});
     for (int i = 0; i < 3; ++i)
         writeImage(path(QStringLiteral("game%1.gba").arg(i)), {.size = 256});
+    QApplication::setActiveWindow(window.get());
+    QTest::keyClick(window.get(), Qt::Key_F5); // re-reads at once
     auto* files = child<FileList>("File2");
-    files->Refresh();
+    QCOMPARE(files->ListCount(), 12);
     files->setListIndex(3);
     for (const char* name : kBoxes)
         setBox(name, false);
@@ -160,6 +166,44 @@ void RomListWindowTest::columnsFollowTheOptions() {
         setBox(name, ticked.contains(QString::fromLatin1(name)));
     pressMake();
     QCOMPARE(listFile(), expected);
+}
+
+void RomListWindowTest::captionClickTogglesItsBox_data() {
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("Filename") << "Label1"
+                              << "chkFile";
+    QTest::newRow("Header") << "Label2"
+                            << "chkHead";
+    QTest::newRow("Cart ID") << "Label3"
+                             << "chkCart";
+    QTest::newRow("Size (Bytes)") << "Label4"
+                                  << "chkBytes";
+    QTest::newRow("Size (Mbit)") << "Label5"
+                                 << "chkSize";
+    QTest::newRow("Publisher") << "Label6"
+                               << "chkPub";
+}
+
+void RomListWindowTest::captionClickTogglesItsBox() {
+    QFETCH(QString, caption);
+    QFETCH(QString, box);
+    auto* label = child<QLabel>(qPrintable(caption));
+    auto* check = child<QCheckBox>(qPrintable(box));
+    QApplication::setActiveWindow(window.get());
+    const QImage unfocused = label->grab().toImage();
+    for (const bool expected : {false, true}) {
+        QTest::mouseClick(label, Qt::LeftButton);
+        QCOMPARE(check->isChecked(), expected);
+        QCOMPARE(QApplication::focusWidget(), check);
+    }
+    // Away and back with the keyboard: the caption shows where the focus is.
+    QTest::keyClick(check, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), check);
+    QVERIFY2(label->grab().toImage() != unfocused, "the caption shows its box's focus");
+    QTest::keyClick(check, Qt::Key_Tab);
+    QCOMPARE(label->grab().toImage(), unfocused);
 }
 
 void RomListWindowTest::unreadableFileKeepsItsRowAndIsReported() {
@@ -355,6 +399,14 @@ void RomListWindowTest::everyCaptionFits() {
         QVERIFY2(window->rect().contains(w->geometry()), qPrintable(w->objectName()));
 }
 
+// Run at each scale by CTest (QT_SCALE_FACTOR, QT_FONT_DPI).
+void RomListWindowTest::framesDrawnWhole() {
+    const QStringList unframed = unframedControls(window.get());
+    QVERIFY2(unframed.isEmpty(), qPrintable(QStringLiteral("at device pixel ratio %1: %2")
+                                                .arg(window->devicePixelRatio())
+                                                .arg(unframed.join(", "))));
+}
+
 void RomListWindowTest::tabOrderFollowsTheLayout() {
     QApplication::setActiveWindow(window.get());
     child<QPushButton>("cmdBack")->setFocus();
@@ -377,7 +429,14 @@ std::unique_ptr<HeaderWindow> RomListWindowTest::makeHeaderWindow() {
     return header;
 }
 
+void RomListWindowTest::backHidesAndReopeningKeepsState_data() {
+    QTest::addColumn<bool>("byEscape");
+    QTest::newRow("Back") << false;
+    QTest::newRow("Escape") << true;
+}
+
 void RomListWindowTest::backHidesAndReopeningKeepsState() {
+    QFETCH(bool, byEscape);
     auto header = makeHeaderWindow();
     QVERIFY(!header->listWindow());
     header->showListWindow();
@@ -390,7 +449,12 @@ void RomListWindowTest::backHidesAndReopeningKeepsState() {
     dirs->setPath(path("sub").toStdString());
     auto* box = list->findChild<QCheckBox*>("chkCart");
     QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-    QTest::mouseClick(list->findChild<QPushButton*>("cmdBack"), Qt::LeftButton);
+    if (byEscape) {
+        QApplication::setActiveWindow(list);
+        QTest::keyClick(list, Qt::Key_Escape);
+    } else {
+        QTest::mouseClick(list->findChild<QPushButton*>("cmdBack"), Qt::LeftButton);
+    }
     QVERIFY(!list->isVisible());
 
     header->showListWindow();
