@@ -83,7 +83,7 @@ void typeInto(QLineEdit* box, const QString& text) {
     }
 }
 
-QStringList unframedControls(QWidget* window) {
+QString unframedControls(QWidget* window) {
     const QImage image = window->grab().toImage();
     const double ratio = image.devicePixelRatio();
     const auto device = [ratio](int logical) { return int(std::lround(logical * ratio)); };
@@ -139,7 +139,9 @@ QStringList unframedControls(QWidget* window) {
         if (!missing.isEmpty())
             unframed << control->objectName() + ": " + missing.join(' ');
     }
-    return unframed;
+    return unframed.isEmpty()
+               ? QString()
+               : QStringLiteral("at device pixel ratio %1: %2").arg(ratio).arg(unframed.join(", "));
 }
 
 void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
