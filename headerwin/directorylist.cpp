@@ -140,23 +140,30 @@ DirectoryList::DirectoryList(QWidget* parent)
     // A working directory that is gone or unreadable still shows where it was.
     const std::string start = workingDirectory();
     path_ = normalisedPath(start.empty() ? std::string("/") : start);
+    watch_->watch(path_);
     std::vector<std::string> subdirectories;
     try {
         subdirectories = listSubdirectories(path_);
     } catch (const FileError&) {
     }
     showListing(std::move(subdirectories), path_);
-    watch_->watch(path_);
 }
 
 void DirectoryList::setPath(const std::string& path) {
     std::string target = normalisedPath(path);
     if (target == path_)
         return;
-    std::vector<std::string> subdirectories = listSubdirectories(target);
+    // Watched before it is read, so that a change made meanwhile is not missed.
+    watch_->watch(target);
+    std::vector<std::string> subdirectories;
+    try {
+        subdirectories = listSubdirectories(target);
+    } catch (const FileError&) {
+        watch_->watch(path_);
+        throw;
+    }
     path_ = std::move(target);
     showListing(std::move(subdirectories), path_);
-    watch_->watch(path_);
     emit Change();
 }
 

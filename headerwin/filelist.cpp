@@ -75,21 +75,28 @@ void FileList::setPattern(const std::string& patternList) {
     patterns_ = parsePatterns(patternList);
     if (path_.empty())
         return;
+    watch_->watch(path_);
     try {
         showNames(listMatchingFiles(path_, patterns_), {});
     } catch (const FileError&) {
         showNames({}, {});
         throw;
     }
-    watch_->watch(path_);
 }
 
 void FileList::setPath(const std::string& directory) {
     std::string target = normalisedPath(directory);
-    std::vector<std::string> names = listMatchingFiles(target, patterns_);
+    // Watched before it is read, so that a change made meanwhile is not missed.
+    watch_->watch(target);
+    std::vector<std::string> names;
+    try {
+        names = listMatchingFiles(target, patterns_);
+    } catch (const FileError&) {
+        watch_->watch(path_);
+        throw;
+    }
     path_ = std::move(target);
     showNames(std::move(names), {});
-    watch_->watch(path_);
 }
 
 void FileList::Refresh() {
