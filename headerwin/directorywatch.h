@@ -5,7 +5,7 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QFileSystemWatcher>
+#include <QString>
 #include <QTimer>
 
 #include <string>
@@ -19,6 +19,7 @@ public:
     static constexpr int kIntervalMs = 500;
 
     explicit DirectoryWatch(QObject* parent);
+    ~DirectoryWatch() override;
 
     // Watches `directory` instead of the one watched before.
     void watch(const std::string& directory);
@@ -27,13 +28,12 @@ signals:
     void changed();
 
 private:
-    void noteChange();
+    void noteChange(const QString& directory);
     void report();
 
-    QFileSystemWatcher watcher_;
     QTimer timer_;
     QElapsedTimer sinceReport_;
-    std::string directory_;
+    QString directory_;
 };
 
 } // namespace kelvo
