@@ -1,12 +1,16 @@
 #include "headerwin/directorylist.h"
 
 #include "headerwin/browsing.h"
+#include "headerwin/directorywatch.h"
+#include "headerwin/wholeframe.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
 
 #include <QAbstractListModel>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
@@ -122,7 +126,8 @@ namespace {
 
 DirectoryList::DirectoryList(QWidget* parent)
     : QListView(parent), model_(new DirectoryModel(style()->standardIcon(QStyle::SP_DirOpenIcon),
-                                                   closedFolderIcon(style()), this)) {
+                                                   closedFolderIcon(style()), this)),
+      watch_(new DirectoryWatch(this)) {
     setModel(model_);
     setAccessibleName(QStringLiteral("Directories"));
     setUniformItemSizes(true);
@@ -130,10 +135,12 @@ DirectoryList::DirectoryList(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setItemDelegate(new IndentDelegate(style()->pixelMetric(QStyle::PM_SmallIconSize) / 2, this));
     connect(this, &QAbstractItemView::doubleClicked, this, &DirectoryList::openEntry);
+    connect(watch_, &DirectoryWatch::changed, this, &DirectoryList::followDisk);
 
     // A working directory that is gone or unreadable still shows where it was.
     const std::string start = workingDirectory();
     path_ = normalisedPath(start.empty() ? std::string("/") : start);
+    watch_->watch(path_);
     std::vector<std::string> subdirectories;
     try {
         subdirectories = listSubdirectories(path_);
@@ -146,7 +153,15 @@ void DirectoryList::setPath(const std::string& path) {
     std::string target = normalisedPath(path);
     if (target == path_)
         return;
-    std::vector<std::string> subdirectories = listSubdirectories(target);
+    // Watched before it is read, so that a change made meanwhile is not missed.
+    watch_->watch(target);
+    std::vector<std::string> subdirectories;
+    try {
+        subdirectories = listSubdirectories(target);
+    } catch (const FileError&) {
+        watch_->watch(path_);
+        throw;
+    }
     path_ = std::move(target);
     showListing(std::move(subdirectories), path_);
     emit Change();
@@ -155,8 +170,35 @@ void DirectoryList::setPath(const std::string& path) {
 void DirectoryList::Refresh() {
     std::vector<std::string> subdirectories = listSubdirectories(path_);
     const QModelIndex highlighted = currentIndex();
+    // A re-read leaves the view where the user scrolled it.
+    const int scrolled = verticalScrollBar()->value();
     showListing(std::move(subdirectories),
                 highlighted.isValid() ? model_->entryPath(highlighted.row()) : path_);
+    executeDelayedItemsLayout();
+    verticalScrollBar()->setValue(scrolled);
+}
+
+void DirectoryList::followDisk() {
+    QString reason;
+    try {
+        Refresh();
+        return;
+    } catch (const FileError& error) {
+        reason = QString::fromUtf8(error.reason().c_str());
+    }
+    const std::string gone = path_;
+    std::vector<std::string> ancestors = ancestorsOf(gone);
+    ancestors.pop_back();
+    while (!ancestors.empty()) {
+        try {
+            setPath(ancestors.back());
+            emit Left(QStringLiteral("\"%1\" can no longer be read (%2); showing %3.")
+                          .arg(displayText(baseName(gone)), reason, displayText(path_)));
+            return;
+        } catch (const FileError&) {
+            ancestors.pop_back();
+        }
+    }
 }
 
 int DirectoryList::ListCount() const {
@@ -203,6 +245,16 @@ void DirectoryList::revealHighlight() {
     // Show as many ancestors above the highlight as fit, as a tree would.
     scrollToTop();
     scrollTo(currentIndex(), EnsureVisible);
+}
+
+bool DirectoryList::event(QEvent* event) {
+    const bool handled = QListView::event(event);
+    if (event->type() == QEvent::Paint) {
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        paintWholeFrame(this, option);
+    }
+    return handled;
 }
 
 void DirectoryList::showEvent(QShowEvent* event) {

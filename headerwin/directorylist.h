@@ -12,6 +12,7 @@
 namespace kelvo {
 
 class DirectoryModel;
+class DirectoryWatch;
 
 class DirectoryList : public QListView {
     Q_OBJECT
@@ -28,6 +29,10 @@ public:
     // Re-reads the subdirectories of the current path; raises no Change.
     // Throws FileError, changing nothing, when the directory cannot be read.
     void Refresh();
+    // Refresh, or, when the directory can no longer be read (removed, say),
+    // a move to its nearest ancestor that can: Change, then Left. The list
+    // does this by itself when its directory changes on disk.
+    void followDisk();
 
     [[nodiscard]] int ListCount() const;
     // The path of entry `index` (an ancestor or a subdirectory).
@@ -38,10 +43,14 @@ signals:
     // A user action (double-click, Enter) failed; the message names the path
     // and the system's reason. Errors never leave the widget as exceptions.
     void failed(const QString& message);
+    // The list left its directory, which could no longer be read, for Path();
+    // the message names both and the system's reason.
+    void Left(const QString& message);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void revealHighlight();
@@ -51,6 +60,7 @@ private:
     void showListing(std::vector<std::string> subdirectories, const std::string& highlight);
 
     DirectoryModel* model_;
+    DirectoryWatch* watch_;
     std::string path_;
 };
 

@@ -1,12 +1,16 @@
 #include "headerwin/filelist.h"
 
 #include "headerwin/browsing.h"
+#include "headerwin/directorywatch.h"
+#include "headerwin/wholeframe.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
 
 #include <QAbstractListModel>
-#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 #include <utility>
@@ -49,13 +53,18 @@ private:
 };
 
 FileList::FileList(QWidget* parent)
-    : QListView(parent), model_(new FileNameModel(this)), pattern_("*.*"),
-      patterns_(parsePatterns(pattern_)) {
+    : QListView(parent), model_(new FileNameModel(this)), watch_(new DirectoryWatch(this)),
+      pattern_("*.*"), patterns_(parsePatterns(pattern_)) {
     setModel(model_);
     setAccessibleName(QStringLiteral("Files"));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Every way the user can move the selection ends here, so Click follows
+    // the selection whatever the input path.
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &FileList::selectionMoved);
+    connect(watch_, &DirectoryWatch::changed, this, &FileList::followDisk);
 
     // An unreadable working directory leaves the path empty until the list is pointed elsewhere.
     path_ = workingDirectory();
@@ -66,6 +75,7 @@ void FileList::setPattern(const std::string& patternList) {
     patterns_ = parsePatterns(patternList);
     if (path_.empty())
         return;
+    watch_->watch(path_);
     try {
         showNames(listMatchingFiles(path_, patterns_), {});
     } catch (const FileError&) {
@@ -76,7 +86,15 @@ void FileList::setPattern(const std::string& patternList) {
 
 void FileList::setPath(const std::string& directory) {
     std::string target = normalisedPath(directory);
-    std::vector<std::string> names = listMatchingFiles(target, patterns_);
+    // Watched before it is read, so that a change made meanwhile is not missed.
+    watch_->watch(target);
+    std::vector<std::string> names;
+    try {
+        names = listMatchingFiles(target, patterns_);
+    } catch (const FileError&) {
+        watch_->watch(path_);
+        throw;
+    }
     path_ = std::move(target);
     showNames(std::move(names), {});
 }
@@ -85,7 +103,24 @@ void FileList::Refresh() {
     if (path_.empty())
         return;
     const std::string selected = FileName();
-    showNames(listMatchingFiles(path_, patterns_), selected);
+    std::vector<std::string> names = listMatchingFiles(path_, patterns_);
+    // A re-read leaves the view where the user scrolled it.
+    const int scrolled = verticalScrollBar()->value();
+    showNames(std::move(names), selected);
+    executeDelayedItemsLayout();
+    verticalScrollBar()->setValue(scrolled);
+    if (ListIndex() >= 0)
+        scrollTo(currentIndex());
+    emit Refreshed();
+}
+
+void FileList::followDisk() {
+    try {
+        Refresh();
+    } catch (const FileError&) {
+        // The directory went away: the list keeps what it shows until it is
+        // pointed elsewhere (the directory list moves both).
+    }
 }
 
 std::string FileList::FileName() const {
@@ -98,11 +133,12 @@ int FileList::ListCount() const {
 }
 
 int FileList::ListIndex() const {
-    const QModelIndex current = currentIndex();
-    return current.isValid() && selectionModel()->isSelected(current) ? current.row() : -1;
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void FileList::setListIndex(int index) {
+    const QScopedValueRollback byProgram(byProgram_, true);
     if (index < 0 || index >= ListCount()) {
         selectionModel()->clear();
         return;
@@ -116,26 +152,36 @@ const std::vector<std::string>& FileList::names() const {
     return model_->names();
 }
 
+void FileList::selectionMoved(const QItemSelection& selected) {
+    if (byProgram_ || selected.isEmpty())
+        return;
+    // A screen reader selects a cell without moving the current index; the
+    // keyboard goes on from the selected name.
+    const QModelIndex index = selected.indexes().first();
+    if (currentIndex() != index) {
+        const QScopedValueRollback byProgram(byProgram_, true);
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
+    emit Click();
+}
+
 void FileList::mousePressEvent(QMouseEvent* event) {
+    const int before = ListIndex();
     QListView::mousePressEvent(event);
     // Pressing the selected name again is a click too: the window re-reads that file.
     const QModelIndex pressed = indexAt(event->position().toPoint());
-    if (pressed.isValid() && ListIndex() == pressed.row())
+    if (pressed.isValid() && pressed.row() == before && ListIndex() == before)
         emit Click();
 }
 
-void FileList::mouseMoveEvent(QMouseEvent* event) {
-    const int before = ListIndex();
-    QListView::mouseMoveEvent(event);
-    if (ListIndex() != before && ListIndex() >= 0)
-        emit Click();
-}
-
-void FileList::keyPressEvent(QKeyEvent* event) {
-    const int before = ListIndex();
-    QListView::keyPressEvent(event);
-    if (ListIndex() != before && ListIndex() >= 0)
-        emit Click();
+bool FileList::event(QEvent* event) {
+    const bool handled = QListView::event(event);
+    if (event->type() == QEvent::Paint) {
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        paintWholeFrame(this, option);
+    }
+    return handled;
 }
 
 QItemSelectionModel::SelectionFlags FileList::selectionCommand(const QModelIndex& index,
@@ -149,6 +195,7 @@ QItemSelectionModel::SelectionFlags FileList::selectionCommand(const QModelIndex
 }
 
 void FileList::showNames(std::vector<std::string> names, const std::string& keep) {
+    const QScopedValueRollback byProgram(byProgram_, true);
     model_->reset(std::move(names));
     const int row = keep.empty() ? -1 : model_->rowOf(keep);
     if (row >= 0)

@@ -10,6 +10,7 @@
 
 namespace kelvo {
 
+class DirectoryWatch;
 class FileNameModel;
 
 class FileList : public QListView {
@@ -32,27 +33,29 @@ public:
     void setPath(const std::string& directory);
 
     // Re-reads the directory; keeps the selected name when it is still listed.
-    // Raises no Click. Throws FileError, changing nothing, when the directory
-    // cannot be read.
+    // Raises no Click, then Refreshed. Throws FileError, changing nothing,
+    // when the directory cannot be read. The list also re-reads by itself
+    // when its directory changes on disk.
     void Refresh();
 
     // The selected file's name without its directory; empty when none is selected.
     [[nodiscard]] std::string FileName() const;
     [[nodiscard]] int ListCount() const;
-    [[nodiscard]] int ListIndex() const; // -1 when nothing is selected
+    [[nodiscard]] int ListIndex() const; // the selected row; -1 when nothing is selected
     void setListIndex(int index);        // selects by code; raises no Click
     [[nodiscard]] const std::vector<std::string>& names() const;
 
 signals:
-    // The user selected a name with the mouse (also clicking the selected one
-    // again) or moved the selection with the keyboard.
+    // The user selected a name, however: mouse, keys, the view's keyboard
+    // search, an input method's commit, a screen reader's action. Pressing
+    // the selected name again raises it too. Changes made by code never do.
     void Click();
+    // The directory was re-read (Refresh, or a change on disk).
+    void Refreshed();
 
 protected:
-    // Click comes from these user events only, never from changes made by code.
     void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
     // A file list keeps one name selected once the user picked one: Ctrl+click
     // and Ctrl+Space select instead of deselecting, a press below the names
     // changes nothing.
@@ -62,8 +65,12 @@ protected:
 private:
     // Replaces the names and selects `keep` when it is among them.
     void showNames(std::vector<std::string> names, const std::string& keep);
+    void selectionMoved(const QItemSelection& selected);
+    void followDisk();
 
     FileNameModel* model_;
+    DirectoryWatch* watch_;
+    bool byProgram_ = false; // the selection is being changed by code, not by the user
     std::string path_;
     std::string pattern_;
     std::vector<std::string> patterns_; // pattern_ split by parsePatterns

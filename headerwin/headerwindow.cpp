@@ -115,9 +115,15 @@ void HeaderWindow::createControls() {
     Frame1 = makeNamed<QGroupBox>("Frame1", client, QStringLiteral("IMAGE INFO"));
     Label1 = makeCaption("Label1", "Header", Frame1);
     txtheader = makeNamed<QLineEdit>("txtheader", Frame1);
-    txtheader->setMaxLength(int(kTitleWidth));
-    txtheader->setValidator(new TitleValidator(txtheader));
+    // The validator keeps the title to 12 characters: a maximum length would
+    // cut a paste before the validator could tell what was left out.
+    auto* titleFilter = new TitleValidator(txtheader);
+    txtheader->setValidator(titleFilter);
+    connect(titleFilter, &TitleValidator::refused, this, &HeaderWindow::tellTitleRefused);
     txtheader->setAccessibleName(QStringLiteral("Header"));
+    txtheader->setToolTip(QStringLiteral("The title: up to %1 characters from the one-byte "
+                                         "character set (Windows-1252)")
+                              .arg(kTitleWidth));
     QPalette buttonFace = txtheader->palette();
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
     txtheader->setPalette(buttonFace);
@@ -234,6 +240,8 @@ void HeaderWindow::connectHandlers() {
     route(cmdExit, &QPushButton::clicked, &HeaderWindow::cmdExit_Click);
     connect(Dir1, &DirectoryList::failed, this, &HeaderWindow::reportFailure);
     connect(Drive1, &DriveList::Removed, this, &HeaderWindow::driveRemoved);
+    connect(File1, &FileList::Refreshed, this, &HeaderWindow::followShownFile);
+    connect(Dir1, &DirectoryList::Left, this, &HeaderWindow::showStatus);
 }
 
 template <typename Handler> void HeaderWindow::guarded(Handler&& handler) {
@@ -242,6 +250,7 @@ template <typename Handler> void HeaderWindow::guarded(Handler&& handler) {
 }
 
 void HeaderWindow::reportFailure(const QString& message) {
+    showStatus(QString()); // an earlier success must not sit beside this failure
     emit failureReported(message);
     showFailure(this, message);
 }
@@ -253,10 +262,16 @@ void HeaderWindow::createMenus() {
     listWindowAction_->setObjectName(QStringLiteral("actListWindow"));
     listWindowAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     listWindowAction_->setEnabled(false);
+    QAction* refresh = file->addAction(QStringLiteral("Refresh"), this,
+                                       [this] { guarded([this] { refreshLists(); }); });
+    refresh->setObjectName(QStringLiteral("actRefresh"));
+    refresh->setShortcut(QKeySequence::Refresh);
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("Exit"), this,
                                     [this] { guarded([this] { cmdExit_Click(); }); });
     exit->setObjectName(QStringLiteral("actExit"));
+    // The platform's quit keys are Ctrl+Q where it has any; some have none.
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     createImageMenu();
 
@@ -299,11 +314,67 @@ void HeaderWindow::showListWindow() {
 }
 
 void HeaderWindow::showStatus(const QString& text) {
-    statusBar()->showMessage(text);
+    statusText_ = text;
+    QStatusBar* bar = statusBar();
+    // One line, its essentials first: what does not fit is elided there and
+    // shown whole in the tooltip; screen readers get the whole sentence.
+    // QStatusBar draws its message 6 pixels in from the left and 12 from the right.
+    bar->showMessage(bar->fontMetrics().elidedText(text, Qt::ElideRight, bar->width() - 18));
+    bar->setToolTip(text);
+    bar->setAccessibleName(text);
 }
 
 QString HeaderWindow::statusText() const {
-    return statusBar()->currentMessage();
+    return statusText_;
+}
+
+void HeaderWindow::refreshLists() {
+    Dir1->followDisk();
+    File1->Refresh();
+}
+
+// A re-read that lost the file whose header is shown leaves the window as a
+// directory change does, so "Edit Header" never writes a file other than the one shown.
+void HeaderWindow::followShownFile() {
+    if (!headerShown_ || File1->FileName() == baseName(romPath))
+        return;
+    clearImageInfo();
+    cmdEdit->setEnabled(false);
+    cmdRen->setEnabled(false);
+    showStatus(QStringLiteral("%1 went away; its header is no longer shown.")
+                   .arg(displayText(baseName(romPath))));
+}
+
+void HeaderWindow::tellTitleRefused(const QString& unstorable, const QString& pastLimit) {
+    const QString notInSet = QStringLiteral("not in the one-byte character set (Windows-1252)");
+    const QString tooMany = QStringLiteral("a title holds at most %1 characters").arg(kTitleWidth);
+    if (pastLimit.isEmpty())
+        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(unstorable, notInSet));
+    else if (unstorable.isEmpty())
+        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(pastLimit, tooMany));
+    else
+        showStatus(QStringLiteral("Left out \"%1\", %2, and \"%3\": %4.")
+                       .arg(unstorable, notInSet, pastLimit, tooMany));
+}
+
+QString HeaderWindow::writtenStatus() const {
+    const QString written =
+        QStringLiteral("Wrote \"%1\" to %2").arg(txtheader->text(), displayText(baseName(romPath)));
+    RomHeader now;
+    if (attempt([&] { readHeader(romPath, now); }))
+        return written + QLatin1Char('.');
+    return written + (now.checkValid() ? QStringLiteral("; check kept valid.")
+                                       : QStringLiteral("; its check was already wrong and is left "
+                                                        "as it was (\"Repair Header\" in the Image "
+                                                        "menu can mend it)."));
+}
+
+QString HeaderWindow::copiedStatus(const std::string& target) const {
+    QString copied = QStringLiteral("Copied %1 to %2")
+                         .arg(displayText(baseName(romPath)), displayText(baseName(target)));
+    if (File1->Path() != Dir1->Path())
+        copied += QStringLiteral(" in %1").arg(displayText(File1->Path()));
+    return copied + QLatin1Char('.');
 }
 
 void HeaderWindow::setBanner(const QPixmap& banner) {
@@ -345,9 +416,11 @@ void HeaderWindow::clearImageInfo() {
     lblcheck->clear();
     lblcheck->setToolTip(QString());
     showImageExtras(nullptr);
+    headerShown_ = false;
 }
 
 void HeaderWindow::File1_Click() {
+    showStatus(QString());
     cmdEdit->setEnabled(true);
     cmdRen->setEnabled(true);
     // The names listed come from the file list's own directory.
@@ -369,6 +442,10 @@ void HeaderWindow::File1_Click() {
         lblterritory->setText(printable(fromUtf8(decodeTerritory(header.territory))));
         showCheck(header);
         showImageExtras(&header);
+        headerShown_ = true;
+        if (!bootLogoValid(header.bytes) && !fixedValueValid(header.bytes))
+            showStatus(QStringLiteral("%1 does not look like a GBA image (no boot logo).")
+                           .arg(displayText(baseName(romPath))));
     });
     if (failure) {
         clearImageInfo();
@@ -388,43 +465,46 @@ void HeaderWindow::cmdEdit_Click() {
     editTitle = encodeTitle(txtheader->text().toStdString());
     writeTitle(romPath, editTitle);
     File1->Refresh();
+    showStatus(writtenStatus());
 }
 
 void HeaderWindow::cmdRen_Click() {
     const std::string title = txtheader->text().toStdString();
-    bool copied = false;
+    std::optional<std::string> target;
     try {
-        copied = copyImage(title, Overwrite::Refuse);
+        target = copyImage(title, Overwrite::Refuse);
     } catch (const FileError& error) {
         if (error.kind() != FileError::Kind::AlreadyExists)
             throw;
         const QString name = fromUtf8(baseName(error.path()));
-        if (!confirm(this, QStringLiteral("%1 already exists. Replace it?").arg(name)))
+        if (!confirm(this, QStringLiteral("%1 already exists. Replace it?").arg(name))) {
+            showStatus(QStringLiteral("Nothing copied; %1 is kept as it was.").arg(name));
             return;
-        copied = copyImage(title, Overwrite::Replace);
+        }
+        target = copyImage(title, Overwrite::Replace);
     }
-    if (!copied) {
+    if (!target) {
         showStatus(QStringLiteral("Cancelled; nothing was written."));
         return;
     }
     File1->Refresh();
+    showStatus(copiedStatus(*target));
 }
 
-bool HeaderWindow::copyImage(const std::string& title, Overwrite overwrite) {
+std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Overwrite overwrite) {
     // Only around the copy itself: a signal while a question is open ends the program at once.
     const TerminationGuard termination;
     DelayedProgress progress(this, QStringLiteral("Copying to %1.gba...").arg(fromUtf8(title)),
                              progressDelayMs_);
     try {
-        copyToTitle(romPath, File1->Path(), title, overwrite,
-                    [&progress](std::uint64_t done, std::uint64_t total) {
-                        return progress.step(done, total);
-                    });
-        return true;
+        return copyToTitle(romPath, File1->Path(), title, overwrite,
+                           [&progress](std::uint64_t done, std::uint64_t total) {
+                               return progress.step(done, total);
+                           });
     } catch (const FileError& error) {
         if (error.kind() != FileError::Kind::Cancelled)
             throw;
-        return false;
+        return std::nullopt;
     }
 }
 

@@ -94,9 +94,9 @@ private:
     [[nodiscard]] std::optional<DroppedPath> acceptedDrop(const QMimeData* data) const;
     void driveRemoved(const std::string& root);
     // Copies the image to its title's name, with progress when it takes a
-    // while; false when the user cancelled it. A termination signal during
-    // the copy ends the program once the copy is undone.
-    bool copyImage(const std::string& title, Overwrite overwrite);
+    // while; returns the copy's path, or nothing when the user cancelled it.
+    // A termination signal during the copy ends the program once the copy is undone.
+    std::optional<std::string> copyImage(const std::string& title, Overwrite overwrite);
 
     void clearImageInfo();
     void showCheck(const RomHeader& shown);
@@ -108,6 +108,13 @@ private:
     void showImageExtras(const RomHeader* shown);
     void showImageDetails();
     void repairShownHeader();
+    void refreshLists();
+    void followShownFile();
+    // What the status line says after an action, naming its file.
+    void tellTitleRefused(const QString& unstorable, const QString& pastLimit);
+    [[nodiscard]] QString writtenStatus() const;
+    [[nodiscard]] QString copiedStatus(const std::string& target) const;
+
     // Runs one handler; a failure becomes a message box and the window carries on.
     template <typename Handler> void guarded(Handler&& handler);
     void reportFailure(const QString& message);
@@ -141,6 +148,8 @@ private:
     std::string romPath;
     RomHeader header;
     TitleBytes editTitle{};
+    bool headerShown_ = false; // the labels show `header`, read from romPath
+    QString statusText_;
 
     ListWindowFactory listWindowFactory_;
     QPointer<QWidget> listWindow_;

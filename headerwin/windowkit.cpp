@@ -53,11 +53,40 @@ QLabel* makeValueLabel(const char* name, const QString& description, QWidget* pa
     return label;
 }
 
-QValidator::State TitleValidator::validate(QString& input, int&) const {
-    for (const QChar ch : input) {
-        if (ch.isSurrogate() || !isRepresentable(ch.unicode()))
-            return Invalid;
+QValidator::State TitleValidator::validate(QString& input, int& position) const {
+    // What the edit brought in lies between the text kept in front of it and behind it.
+    const QString& before = accepted_;
+    qsizetype front = 0;
+    while (front < before.size() && front < input.size() && before[front] == input[front])
+        ++front;
+    qsizetype back = 0;
+    while (back < before.size() - front && back < input.size() - front &&
+           before[before.size() - 1 - back] == input[input.size() - 1 - back])
+        ++back;
+    const QString inserted = input.mid(front, input.size() - front - back);
+    const qsizetype room = qsizetype(kTitleWidth) - front - back;
+
+    QString kept;
+    QString unstorable;
+    QString pastLimit;
+    for (qsizetype i = 0; i < inserted.size();) {
+        const bool pair = inserted[i].isHighSurrogate() && i + 1 < inserted.size() &&
+                          inserted[i + 1].isLowSurrogate();
+        const QString character = inserted.mid(i, pair ? 2 : 1);
+        i += character.size();
+        if (pair || character[0].isSurrogate() || !isRepresentable(character[0].unicode()))
+            unstorable += character;
+        else if (kept.size() < room)
+            kept += character;
+        else
+            pastLimit += character;
     }
+    if (!unstorable.isEmpty() || !pastLimit.isEmpty()) {
+        input = input.left(front) + kept + input.right(back);
+        position = int(front + kept.size());
+        emit refused(unstorable, pastLimit);
+    }
+    accepted_ = input;
     return Acceptable;
 }
 

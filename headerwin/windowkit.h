@@ -26,12 +26,23 @@ Widget* makeNamed(const char* name, QWidget* parent, Args&&... args) {
 // announced by its value, with `description` (its caption) beside it.
 [[nodiscard]] QLabel* makeValueLabel(const char* name, const QString& description, QWidget* parent);
 
-// Lets through only what the one-byte title mapping can store, so what is
-// typed is exactly what gets written.
+// Lets through only what a title can store, so what is typed is exactly what
+// gets written: characters of the one-byte mapping, at most 12. Of what an
+// edit brings in (typed, pasted, committed by an input method) the storable
+// characters are kept in order up to the limit; the rest is left out and told.
 class TitleValidator : public QValidator {
+    Q_OBJECT
 public:
     using QValidator::QValidator;
     State validate(QString& input, int& position) const override;
+
+signals:
+    // An edit lost `unstorable` (outside the mapping) and `pastLimit`
+    // (storable, but past the 12th character).
+    void refused(const QString& unstorable, const QString& pastLimit) const;
+
+private:
+    mutable QString accepted_; // the text as last let through
 };
 
 // A text the core made (UTF-8) as the windows show it.

@@ -15,7 +15,11 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 namespace kelvo {
 
@@ -25,6 +29,52 @@ constexpr int kClientWidth = 4680;
 constexpr int kClientHeight = 4200;
 // At most this many unreadable files are named in the report.
 constexpr std::size_t kUnreadableShown = 10;
+
+// An option's caption, the only text its check box has: a click on it
+// toggles the box, as a check box's own text would, and it shows the box's
+// keyboard focus as the box would show it around that text.
+class OptionCaption : public QLabel {
+public:
+    OptionCaption(const QString& text, QCheckBox* box, QWidget* parent)
+        : QLabel(text, parent), box_(box) {
+        setBuddy(box);
+        box->installEventFilter(this);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QLabel::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+            box_->isEnabled()) {
+            box_->setFocus(Qt::MouseFocusReason);
+            box_->click();
+        }
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            update();
+        return QLabel::eventFilter(watched, event);
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (!box_->hasFocus())
+            return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(box_); // the style decides, as for the box, whether focus shows
+        option.rect =
+            style()
+                ->itemTextRect(fontMetrics(), contentsRect(), int(alignment()), true, text())
+                .adjusted(-1, 0, 1, 0) &
+            rect();
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+    }
+
+private:
+    QCheckBox* box_;
+};
 
 } // namespace
 
@@ -41,11 +91,10 @@ void RomListWindow::createControls() {
     // the box is named after its caption for screen readers.
     const auto option = [this](const char* labelName, const char* caption, const char* boxName,
                                const char* hiddenCaption, QLabel*& label, QCheckBox*& box) {
-        label = makeNamed<QLabel>(labelName, this, QString::fromLatin1(caption));
         box = makeNamed<QCheckBox>(boxName, this);
+        label = makeNamed<OptionCaption>(labelName, this, QString::fromLatin1(caption), box);
         box->setAccessibleName(QString::fromLatin1(caption));
         box->setAccessibleDescription(QString::fromLatin1(hiddenCaption));
-        label->setBuddy(box);
     };
     option("Label1", "Filename", "chkFile", "Check1", Label1, chkFile);
     option("Label2", "Header", "chkHead", "Check2", Label2, chkHead);
@@ -125,6 +174,17 @@ void RomListWindow::connectHandlers() {
     route(cmdBack, &QPushButton::clicked, &RomListWindow::cmdBack_Click);
     connect(Dir2, &DirectoryList::failed, this, &RomListWindow::reportFailure);
     connect(Drive2, &DriveList::Removed, this, &RomListWindow::driveRemoved);
+    connect(Dir2, &DirectoryList::Left, this, &RomListWindow::showStatus);
+    // Escape puts the window away as Back does; F5 re-reads the lists.
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, cmdBack,
+            &QPushButton::click);
+    connect(new QShortcut(QKeySequence::Refresh, this), &QShortcut::activated, this,
+            [this] { guarded([this] { refreshLists(); }); });
+}
+
+void RomListWindow::refreshLists() {
+    Dir2->followDisk();
+    File2->Refresh();
 }
 
 template <typename Handler> void RomListWindow::guarded(Handler&& handler) {

@@ -53,6 +53,7 @@ private:
     void connectHandlers();
 
     void Form_Load();
+    void refreshLists();
     void Drive2_Change();
     void Dir2_Change();
     void cmdMake_Click();

@@ -4,19 +4,25 @@
 #include "romheader/romheader.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDropEvent>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace kelvo::test {
@@ -83,6 +89,67 @@ void typeInto(QLineEdit* box, const QString& text) {
         QApplication::sendEvent(box, &press);
         QApplication::sendEvent(box, &release);
     }
+}
+
+QString unframedControls(QWidget* window) {
+    const QImage image = window->grab().toImage();
+    const double ratio = image.devicePixelRatio();
+    const auto device = [ratio](int logical) { return int(std::lround(logical * ratio)); };
+    // A frame pixel is darker than the background (the group box's, the
+    // faintest, by about 18), within `band` pixels of its side.
+    const int background = qGray(window->palette().color(QPalette::Window).rgb());
+    const int band = int(std::ceil(ratio)) + 1;
+    // Whether every line across `strip` (rows when `rows`) holds a frame pixel.
+    const auto drawn = [&](const QRect& strip, bool rows) {
+        for (int along = 0; along < (rows ? strip.height() : strip.width()); ++along) {
+            bool found = false;
+            for (int in = 0; in < (rows ? strip.width() : strip.height()) && !found; ++in)
+                found = qGray(image.pixel(strip.left() + (rows ? in : along),
+                                          strip.top() + (rows ? along : in))) < background - 12;
+            if (!found)
+                return false;
+        }
+        return true;
+    };
+    QStringList unframed;
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        auto* group = qobject_cast<QGroupBox*>(control);
+        if (!(group || qobject_cast<QAbstractButton*>(control) ||
+              qobject_cast<QComboBox*>(control) || qobject_cast<QLineEdit*>(control) ||
+              qobject_cast<QAbstractScrollArea*>(control)) ||
+            control->window() != window || control->objectName().isEmpty() ||
+            control->objectName().startsWith("qt_"))
+            continue;
+        QRect frame = control->rect();
+        if (auto* box = qobject_cast<QCheckBox*>(control)) {
+            QStyleOptionButton option;
+            option.initFrom(box);
+            frame = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+        }
+        frame.translate(control->mapTo(window, QPoint()));
+        const QRect r(QPoint(device(frame.left()), device(frame.top())),
+                      QPoint(device(frame.right() + 1) - 1, device(frame.bottom() + 1) - 1));
+        // The middle three fifths of each side, away from rounded corners; a
+        // group box's top line lies between its title and its contents.
+        const int across = r.width() * 3 / 5, down = r.height() * 3 / 5;
+        const int topDepth =
+            group ? device(control->mapTo(window, group->contentsRect().topLeft()).y()) - r.top()
+                  : band;
+        QStringList missing;
+        if (!drawn(QRect(r.left(), r.top() + down / 3, band, down), true))
+            missing << "left";
+        if (!drawn(QRect(r.left() + across / 3, r.top(), across, topDepth), false))
+            missing << "top";
+        if (!drawn(QRect(r.right() + 1 - band, r.top() + down / 3, band, down), true))
+            missing << "right";
+        if (!drawn(QRect(r.left() + across / 3, r.bottom() + 1 - band, across, band), false))
+            missing << "bottom";
+        if (!missing.isEmpty())
+            unframed << control->objectName() + ": " + missing.join(' ');
+    }
+    return unframed.isEmpty()
+               ? QString()
+               : QStringLiteral("at device pixel ratio %1: %2").arg(ratio).arg(unframed.join(", "));
 }
 
 void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {

@@ -49,6 +49,11 @@ void writeImage(const QString& path, const ImageSpec& image = {});
 [[nodiscard]] std::vector<std::uint8_t> readBytes(const QString& path);
 void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes);
 
+// The framed controls of `window` (lists, buttons, boxes, check boxes, group
+// boxes) whose frame misses a side in the window's rendering at the process's
+// scale, as "at device pixel ratio 1.5: File2: right bottom"; empty when none.
+[[nodiscard]] QString unframedControls(QWidget* window);
+
 // Answers the next modal message box with `button` and returns at once; the
 // box's text is stored in `text` when given.
 void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr);

@@ -1,9 +1,12 @@
 // The file list: which names it shows, and exactly when it raises Click.
+#include "headerwin/directorywatch.h"
 #include "headerwin/filelist.h"
 #include "listtestsupport.h"
 #include "romheader/romheader.h"
 
+#include <QAccessible>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -35,10 +38,11 @@ private slots:
     void showsMatchingFilesInNameOrder();
     void nonUtf8NameKeepsItsBytes();
     void mouseClickRaisesOneClick();
-    void keyboardMoveRaisesOneClick_data();
-    void keyboardMoveRaisesOneClick();
+    void userSelectionRaisesOneClick_data();
+    void userSelectionRaisesOneClick();
     void codeRaisesNoClick();
     void refreshKeepsSelectionAndListsNewFiles();
+    void busyDirectoryIsReadAtMostTwiceASecond();
     void unreadableDirectoryChangesNothing();
 
 private:
@@ -156,30 +160,52 @@ void FileListTest::mouseClickRaisesOneClick() {
     QCOMPARE(clicks.count(), 6);
 }
 
-void FileListTest::keyboardMoveRaisesOneClick_data() {
+void FileListTest::userSelectionRaisesOneClick_data() {
     QTest::addColumn<int>("startRow");
-    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("key");         // 0: one of the inputs below instead
+    QTest::addColumn<QString>("commit");  // an input method's commit, typed into the list
+    QTest::addColumn<int>("toggledCell"); // a screen reader's toggle on this row
     QTest::addColumn<int>("expectedRow");
 
-    // Names: A.bin, a.bin, b.gba, C.AGB, d.gba.
-    QTest::newRow("down") << 0 << int(Qt::Key_Down) << 1;
-    QTest::newRow("up") << 2 << int(Qt::Key_Up) << 1;
-    QTest::newRow("end") << 0 << int(Qt::Key_End) << 4;
-    QTest::newRow("home") << 3 << int(Qt::Key_Home) << 0;
-    QTest::newRow("page down") << 0 << int(Qt::Key_PageDown) << 4;
-    QTest::newRow("letter jumps") << 0 << int(Qt::Key_C) << 3;
-    QTest::newRow("up at the top stays") << 0 << int(Qt::Key_Up) << 0;
-    QTest::newRow("down at the end stays") << 4 << int(Qt::Key_Down) << 4;
+    // Names: A.bin, a.bin, b.gba, C.AGB, d.gba; été.gba joins for the commits.
+    QTest::newRow("down") << 0 << int(Qt::Key_Down) << QString() << -1 << 1;
+    QTest::newRow("up") << 2 << int(Qt::Key_Up) << QString() << -1 << 1;
+    QTest::newRow("end") << 0 << int(Qt::Key_End) << QString() << -1 << 4;
+    QTest::newRow("home") << 3 << int(Qt::Key_Home) << QString() << -1 << 0;
+    QTest::newRow("page down") << 0 << int(Qt::Key_PageDown) << QString() << -1 << 4;
+    QTest::newRow("letter jumps") << 0 << int(Qt::Key_C) << QString() << -1 << 3;
+    QTest::newRow("up at the top stays") << 0 << int(Qt::Key_Up) << QString() << -1 << 0;
+    QTest::newRow("down at the end stays") << 4 << int(Qt::Key_Down) << QString() << -1 << 4;
+    QTest::newRow("input method commit") << 0 << 0 << QString::fromUtf8("é") << -1 << 5;
+    QTest::newRow("dead key or compose commit") << 5 << 0 << "b" << -1 << 2;
+    QTest::newRow("accessibility toggle") << 0 << 0 << QString() << 3 << 3;
 }
 
-void FileListTest::keyboardMoveRaisesOneClick() {
+void FileListTest::userSelectionRaisesOneClick() {
     QFETCH(int, startRow);
     QFETCH(int, key);
+    QFETCH(QString, commit);
+    QFETCH(int, toggledCell);
     QFETCH(int, expectedRow);
 
+    if (!commit.isEmpty()) {
+        makeFiles(tmp_->path(), {QString::fromUtf8("été.gba")});
+        list_->Refresh();
+    }
     clickRow(startRow);
     QSignalSpy clicks(list_.get(), &FileList::Click);
-    QTest::keyClick(list_.get(), Qt::Key(key));
+    if (key != 0) {
+        QTest::keyClick(list_.get(), Qt::Key(key));
+    } else if (!commit.isEmpty()) {
+        QInputMethodEvent event;
+        event.setCommitString(commit);
+        QApplication::sendEvent(list_.get(), &event);
+    } else {
+        QAccessibleInterface* cell =
+            QAccessible::queryAccessibleInterface(list_.get())->child(toggledCell);
+        QVERIFY(cell && cell->actionInterface());
+        cell->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    }
     QCOMPARE(list_->ListIndex(), expectedRow);
     QCOMPARE(list_->FileName(), list_->names()[std::size_t(expectedRow)]);
     QCOMPARE(clicks.count(), expectedRow == startRow ? 0 : 1);
@@ -215,6 +241,27 @@ void FileListTest::refreshKeepsSelectionAndListsNewFiles() {
     list_->Refresh();
     QCOMPARE(list_->FileName(), std::string()); // the selected file is gone
     QCOMPARE(clicks.count(), 1);
+}
+
+void FileListTest::busyDirectoryIsReadAtMostTwiceASecond() {
+    clickRow(2);
+    QSignalSpy clicks(list_.get(), &FileList::Click);
+    QSignalSpy rereads(list_.get(), &FileList::Refreshed);
+    QElapsedTimer writing;
+    writing.start();
+    int written = 0;
+    while (writing.elapsed() < 2000) { // a writer adding a file every 20 ms
+        makeFiles(tmp_->path(), {QStringLiteral("new%1.gba").arg(written++)});
+        QTest::qWait(20);
+    }
+    const qint64 elapsed = writing.elapsed();
+    const qsizetype whileWriting = rereads.count();
+    QTRY_COMPARE(list_->ListCount(), 5 + written);
+    QVERIFY2(whileWriting >= 2, "changes without pause must not hold the re-reads back");
+    QVERIFY2(rereads.count() <= elapsed / kelvo::DirectoryWatch::kIntervalMs + 2,
+             qPrintable(QStringLiteral("%1 re-reads in %2 ms").arg(rereads.count()).arg(elapsed)));
+    QCOMPARE(list_->FileName(), std::string("b.gba"));
+    QCOMPARE(clicks.count(), 0);
 }
 
 void FileListTest::unreadableDirectoryChangesNothing() {

@@ -22,9 +22,17 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -58,6 +66,11 @@ private slots:
     void sameDirectoryAgainChangesNothing();
     void editThenCopyToTitle();
     void editKeepsValidCheckValid();
+    void statusLineSaysWhatHappened_data();
+    void statusLineSaysWhatHappened();
+    void shownHeaderIsTheFileEditWrites();
+    void listsFollowTheDisk_data();
+    void listsFollowTheDisk();
     void editFailuresChangeNothing_data();
     void editFailuresChangeNothing();
     void copyAsksBeforeReplacing_data();
@@ -68,6 +81,7 @@ private slots:
     void titleBoxAcceptsOnlyStorableCharacters_data();
     void titleBoxAcceptsOnlyStorableCharacters();
     void everyCaptionAndValueFits();
+    void framesDrawnWhole();
     void tabOrderFollowsTheLayout();
     void screenReaderNamesValuesNotCaptions();
     void exitClosesTheWindow();
@@ -296,7 +310,10 @@ void HeaderWindowTest::editThenCopyToTitle() {
             QFAIL(qPrintable(QStringLiteral("byte 0x%1 changed").arg(i, 0, 16)));
     }
 
+    QCOMPARE(window->statusText(), "Wrote \"MY GAME\" to sample.gba; check kept valid.");
+
     QTest::mouseClick(child<QPushButton>("cmdRen"), Qt::LeftButton);
+    QCOMPARE(window->statusText(), QStringLiteral("Copied sample.gba to MY GAME.gba."));
     QCOMPARE(readBytes(path("MY GAME.gba")), after);
     QVERIFY2(QFile::exists(path("sample.gba")), "the copy must leave the source in place");
     const auto& names = child<FileList>("File1")->names();
@@ -312,6 +329,98 @@ void HeaderWindowTest::editKeepsValidCheckValid() {
     readHeader(path("sample.gba").toStdString(), reread);
     QVERIFY2(reread.checkValid(), "a valid check byte must stay valid after an edit");
     QCOMPARE(int(reread.storedCheck), 0x34);
+}
+
+void HeaderWindowTest::statusLineSaysWhatHappened_data() {
+    QTest::addColumn<QString>("clicked");
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<QString>("status"); // %1: the test's directory
+    QTest::newRow("check left wrong")
+        << "bad.gba"
+        << "edit"
+        << "Wrote \"MY GAME\" to bad.gba; its check was already wrong and is left as it was "
+           "(\"Repair Header\" in the Image menu can mend it).";
+    QTest::newRow("not an image") << "demo.bin"
+                                  << ""
+                                  << "demo.bin does not look like a GBA image (no boot logo).";
+    QTest::newRow("no logo, but the fixed value") << "sample.gba"
+                                                  << ""
+                                                  << "";
+    QTest::newRow("shown file went away") << "sample.gba"
+                                          << "remove"
+                                          << "sample.gba went away; its header is no longer shown.";
+    QTest::newRow("shown directory went away")
+        << "sub/inner.gba"
+        << "remove"
+        << "\"sub\" can no longer be read (No such file or directory); showing %1.";
+}
+
+void HeaderWindowTest::statusLineSaysWhatHappened() {
+    QFETCH(QString, clicked);
+    QFETCH(QString, then);
+    QFETCH(QString, status);
+    writeImage(path("bad.gba"), {.validCheck = false});
+    writeBytes(path("demo.bin"), std::vector<std::uint8_t>(300, 0x5A));
+    writeImage(path("sub/inner.gba"));
+    if (clicked.startsWith("sub/"))
+        openDirectory(path("sub"));
+    clickFile(QFileInfo(clicked).fileName());
+    if (then == "edit") {
+        typeTitle("MY GAME");
+        QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+    } else if (then == "remove") { // left to the lists to notice
+        QVERIFY(clicked.contains('/') ? QDir(path("sub")).removeRecursively()
+                                      : QFile::remove(path(clicked)));
+    }
+    QTRY_COMPARE(window->statusText(), status.arg(dir->path()));
+    QCOMPARE(QAccessible::queryAccessibleInterface(window->statusBar())->text(QAccessible::Name),
+             window->statusText());
+    if (then == "remove") { // as after a directory change
+        QVERIFY(text("lblcheck").isEmpty() && !child<QPushButton>("cmdEdit")->isEnabled());
+        QCOMPARE(child<FileList>("File1")->Path(), dir->path().toStdString());
+    }
+}
+
+// An input method's commit moves the selection as a click does (the
+// file list's own tests cover every other way).
+void HeaderWindowTest::shownHeaderIsTheFileEditWrites() {
+    writeImage(path(QString::fromUtf8("été.gba")), {.title = "ETE"});
+    clickFile("sample.gba");
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8("é"));
+    QApplication::sendEvent(child<FileList>("File1"), &commit);
+    QCOMPARE(text("txtheader"), QStringLiteral("ETE"));
+    typeTitle("NEW");
+    QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+    const auto ete = readBytes(path(QString::fromUtf8("été.gba")));
+    QCOMPARE(QByteArray((const char*)&ete[kTitleOffset], 12), QByteArray("NEW         "));
+    QCOMPARE(readBytes(path("sample.gba"))[kTitleOffset], std::uint8_t('S'));
+}
+
+void HeaderWindowTest::listsFollowTheDisk_data() {
+    QTest::addColumn<bool>("byF5"); // else left to the lists to notice
+    QTest::newRow("changed by another process") << false;
+    QTest::newRow("F5") << true;
+}
+
+void HeaderWindowTest::listsFollowTheDisk() {
+    QFETCH(bool, byF5);
+    clickFile("sample.gba");
+    QSignalSpy clicks(child<FileList>("File1"), &FileList::Click);
+    QCOMPARE(QProcess::execute("sh", {"-c", "touch new.gba && mkdir newsub"}), 0);
+    const auto& names = child<FileList>("File1")->names();
+    if (byF5) { // read at once, before the event loop could pass on the change
+        QApplication::setActiveWindow(window.get());
+        QTest::keyClick(window.get(), Qt::Key_F5);
+        QCOMPARE(names.size(), std::size_t(2));
+    }
+    QTRY_COMPARE(names.size(), std::size_t(2));
+    auto* dirs = child<DirectoryList>("Dir1");
+    QCOMPARE(dirs->entryPath(dirs->ListCount() - 2), path("newsub").toStdString());
+    QCOMPARE(child<FileList>("File1")->FileName(), std::string("sample.gba"));
+    QCOMPARE(clicks.count(), 0);
+    QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
+    QVERIFY(child<QPushButton>("cmdEdit")->isEnabled());
 }
 
 void HeaderWindowTest::editFailuresChangeNothing_data() {
@@ -425,22 +534,40 @@ void HeaderWindowTest::failedClickIsReportedAndWindowStaysUsable() {
 
 void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters_data() {
     QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("pasted"); // at once, over the whole title
     QTest::addColumn<QString>("kept");
-    QTest::newRow("plain") << "MY GAME"
-                           << "MY GAME";
-    QTest::newRow("accents") << QString::fromUtf8("Pokémon Ñ") << QString::fromUtf8("Pokémon Ñ");
-    QTest::newRow("euro sign is one byte") << QString::fromUtf8("€5") << QString::fromUtf8("€5");
-    QTest::newRow("outside the mapping") << QString::fromUtf8("AĀB") << "AB";
-    QTest::newRow("at most twelve") << "ABCDEFGHIJKLMNOP"
-                                    << "ABCDEFGHIJKL";
+    QTest::addColumn<QString>("status");
+    const QString notInSet = "not in the one-byte character set (Windows-1252)";
+    const QString tooMany = "a title holds at most 12 characters";
+    QTest::newRow("plain") << "MY GAME" << false << "MY GAME"
+                           << "";
+    QTest::newRow("accents") << "Pokémon Ñ" << false << "Pokémon Ñ"
+                             << "";
+    QTest::newRow("euro sign is one byte") << "€5" << false << "€5"
+                                           << "";
+    QTest::newRow("outside the mapping") << "AĀB" << false << "AB"
+                                         << "Left out \"Ā\": " + notInSet + ".";
+    QTest::newRow("at most twelve") << "ABCDEFGHIJKLMNOP" << false << "ABCDEFGHIJKL"
+                                    << "Left out \"P\": " + tooMany + ".";
+    QTest::newRow("paste keeps what fits") << "ABCDEFGHIJKLMNOP" << true << "ABCDEFGHIJKL"
+                                           << "Left out \"MNOP\": " + tooMany + ".";
+    QTest::newRow("paste keeps the storable, in order")
+        << "ÀBC😀DEFGHIĀJKLMNO" << true << "ÀBCDEFGHIJKL"
+        << "Left out \"😀Ā\", " + notInSet + ", and \"MNO\": " + tooMany + ".";
 }
 
 void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters() {
     QFETCH(QString, typed);
+    QFETCH(bool, pasted);
     QFETCH(QString, kept);
+    QFETCH(QString, status);
     clickFile("sample.gba");
-    typeTitle(typed);
+    QApplication::clipboard()->setText(typed);
+    typeTitle(pasted ? QString() : typed);
+    if (pasted)
+        QTest::keySequence(child<QLineEdit>("txtheader"), QKeySequence::Paste);
     QCOMPARE(text("txtheader"), kept);
+    QCOMPARE(window->statusText(), status);
 }
 
 void HeaderWindowTest::everyCaptionAndValueFits() {
@@ -506,6 +633,13 @@ void HeaderWindowTest::everyCaptionAndValueFits() {
         QVERIFY2(frame->contentsRect().contains(w->geometry()), qPrintable(w->objectName()));
 }
 
+// Run at each scale by CTest (QT_SCALE_FACTOR, QT_FONT_DPI).
+void HeaderWindowTest::framesDrawnWhole() {
+    clickFile("sample.gba"); // the buttons enabled, the title box filled
+    const QString unframed = unframedControls(window.get());
+    QVERIFY2(unframed.isEmpty(), qPrintable(unframed));
+}
+
 void HeaderWindowTest::tabOrderFollowsTheLayout() {
     clickFile("sample.gba"); // enables the two file buttons
     QApplication::setActiveWindow(window.get());
@@ -553,6 +687,10 @@ void HeaderWindowTest::screenReaderNamesValuesNotCaptions() {
 void HeaderWindowTest::exitClosesTheWindow() {
     QTest::mouseClick(child<QPushButton>("cmdExit"), Qt::LeftButton);
     QVERIFY(!window->isVisible());
+    recreateWindow();
+    QApplication::setActiveWindow(window.get());
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY2(!window->isVisible(), "Ctrl+Q quits");
 }
 
 void HeaderWindowTest::imageDetailsShowsEveryRow_data() {

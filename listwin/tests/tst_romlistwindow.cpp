@@ -46,6 +46,8 @@ private slots:
     void countsOnlyBinFiles();
     void columnsFollowTheOptions_data();
     void columnsFollowTheOptions();
+    void captionClickTogglesItsBox_data();
+    void captionClickTogglesItsBox();
     void unreadableFileKeepsItsRowAndIsReported();
     void unwritableListIsReportedAndWritesNothing();
     void existingListKeepsItsBytes();
@@ -56,6 +58,7 @@ private slots:
     void longRunShowsProgress();
     void readsOnlyTheHeaders();
     void everyCaptionFits();
+    void framesDrawnWhole();
     void tabOrderFollowsTheLayout();
 
     void backHidesAndReopeningKeepsState();
@@ -137,8 +140,10 @@ void RomListWindowTest::countsOnlyBinFiles() {
         writeImage(path(QStringLiteral("game%1.bin").arg(i)), {.size = 256});
     for (int i = 0; i < 3; ++i)
         writeImage(path(QStringLiteral("game%1.gba").arg(i)), {.size = 256});
+    QApplication::setActiveWindow(window.get());
+    QTest::keyClick(window.get(), Qt::Key_F5); // re-reads at once
     auto* files = child<FileList>("File2");
-    files->Refresh();
+    QCOMPARE(files->ListCount(), 12);
     files->setListIndex(3);
     for (const char* name : kBoxes)
         setBox(name, false);
@@ -168,6 +173,39 @@ void RomListWindowTest::columnsFollowTheOptions() {
         setBox(name, ticked.contains(QString::fromLatin1(name)));
     pressMake();
     QCOMPARE(listFile(), expected);
+}
+
+void RomListWindowTest::captionClickTogglesItsBox_data() {
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("Filename") << "Label1"
+                              << "chkFile";
+    QTest::newRow("Header") << "Label2"
+                            << "chkHead";
+    QTest::newRow("Cart ID") << "Label3"
+                             << "chkCart";
+    QTest::newRow("Size (Bytes)") << "Label4"
+                                  << "chkBytes";
+    QTest::newRow("Size (Mbit)") << "Label5"
+                                 << "chkSize";
+    QTest::newRow("Publisher") << "Label6"
+                               << "chkPub";
+}
+
+void RomListWindowTest::captionClickTogglesItsBox() {
+    QFETCH(QString, caption);
+    QFETCH(QString, box);
+    auto* label = child<QLabel>(qPrintable(caption));
+    auto* check = child<QCheckBox>(qPrintable(box));
+    QApplication::setActiveWindow(window.get());
+    const QImage unfocused = label->grab().toImage();
+    QTest::mouseClick(label, Qt::LeftButton);
+    QVERIFY(!check->isChecked());
+    QCOMPARE(QApplication::focusWidget(), check);
+    // Away and back with the keyboard: the caption shows where the focus is.
+    QTest::keyClick(check, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QVERIFY2(label->grab().toImage() != unfocused, "the caption shows its box's focus");
 }
 
 void RomListWindowTest::unreadableFileKeepsItsRowAndIsReported() {
@@ -352,6 +390,12 @@ void RomListWindowTest::everyCaptionFits() {
         QVERIFY2(window->rect().contains(w->geometry()), qPrintable(w->objectName()));
 }
 
+// Run at each scale by CTest (QT_SCALE_FACTOR, QT_FONT_DPI).
+void RomListWindowTest::framesDrawnWhole() {
+    const QString unframed = unframedControls(window.get());
+    QVERIFY2(unframed.isEmpty(), qPrintable(unframed));
+}
+
 void RomListWindowTest::tabOrderFollowsTheLayout() {
     QApplication::setActiveWindow(window.get());
     child<QPushButton>("cmdBack")->setFocus();
@@ -395,6 +439,9 @@ void RomListWindowTest::backHidesAndReopeningKeepsState() {
     QVERIFY(list->isVisible());
     QCOMPARE(dirs->Path(), path("sub").toStdString());
     QVERIFY(!box->isChecked());
+    QApplication::setActiveWindow(list);
+    QTest::keyClick(list, Qt::Key_Escape);
+    QVERIFY2(!list->isVisible(), "Escape does what Back does");
 }
 
 void RomListWindowTest::closingDiscardsAndReopeningStartsAfresh() {
