@@ -55,24 +55,32 @@ QString widestDigits(const QString& text, const QFontMetrics& metrics) {
     return wide;
 }
 
-// The widest text a two-letter code can show: its widest printable character twice.
-QString widestCode(const QFontMetrics& metrics) {
-    QString widest;
+// The character a header byte can show widest in `metrics`' font, a control
+// byte showing as U+FFFD. Measured one character at a time: no shaping.
+QChar widestCharacter(const QFontMetrics& metrics) {
+    QChar widest = QChar::ReplacementCharacter;
+    int widestAdvance = metrics.horizontalAdvance(widest);
     for (int byte = 0x20; byte <= 0xFF; ++byte) {
-        const std::uint8_t code[] = {std::uint8_t(byte), std::uint8_t(byte)};
-        const QString text = printable(fromUtf8(codeText(code)));
-        if (metrics.horizontalAdvance(text) > metrics.horizontalAdvance(widest))
-            widest = text;
+        const char32_t ch = decodeByte(std::uint8_t(byte));
+        if (ch > 0xFFFF)
+            continue;
+        if (const int advance = metrics.horizontalAdvance(QChar(char16_t(ch)));
+            advance > widestAdvance) {
+            widest = QChar(char16_t(ch));
+            widestAdvance = advance;
+        }
     }
     return widest;
 }
 
-// Every text the territory label can show: the table's and any single letter.
-QStringList territoryTexts() {
+// The territory texts longer than a letter; any other is one character.
+QStringList territoryNames() {
     QStringList texts;
-    for (int byte = 0; byte <= 0xFF; ++byte)
-        texts.append(printable(fromUtf8(decodeTerritory(std::uint8_t(byte)))));
-    texts.removeDuplicates();
+    for (int byte = 0; byte <= 0xFF; ++byte) {
+        const QString text = fromUtf8(decodeTerritory(std::uint8_t(byte)));
+        if (text.size() > 1)
+            texts.append(text);
+    }
     return texts;
 }
 
@@ -205,17 +213,19 @@ void HeaderWindow::layOutControls() {
     // has the longest fraction of a megabyte.
     const QString decimalPoint = QLocale().decimalPoint();
     const std::int64_t largestMbit = megabitsFromBytes(kLargestImage);
-    layout.mustFit(lblsizembit, {widestDigits(fromUtf8(megabitText(largestMbit)),
-                                              lblsizembit->fontMetrics())});
-    layout.mustFit(lblsizemb,
-                   {widestDigits(fromUtf8(megabyteText(largestMbit - 1,
-                                                       decimalPoint.toStdString())),
-                                 lblsizemb->fontMetrics())});
+    layout.mustFit(lblsizembit,
+                   {widestDigits(fromUtf8(megabitText(largestMbit)), lblsizembit->fontMetrics())});
+    layout.mustFit(
+        lblsizemb,
+        {widestDigits(fromUtf8(megabyteText(largestMbit - 1, decimalPoint.toStdString())),
+                      lblsizemb->fontMetrics())});
     layout.mustFit(lbladv, {QStringLiteral("A - Yes"), QStringLiteral("No")});
-    layout.mustFit(lblterritory, territoryTexts());
-    layout.mustFit(lblid, {widestCode(lblid->fontMetrics())});
+    // Any byte can be a letter of a code; the value labels share one font.
+    const QChar widest = widestCharacter(lblid->fontMetrics());
+    layout.mustFit(lblterritory, territoryNames() << QString(widest));
+    layout.mustFit(lblid, {QString(2, widest)});
     layout.mustFit(lblman, {QStringLiteral("01 - Nintendo"), QStringLiteral("08 - Capcom"),
-                            widestCode(lblman->fontMetrics())});
+                            QString(2, widest)});
     layout.mustFit(Drive1, {QStringLiteral("/")});
 
     const double scale = layout.fitScale();
