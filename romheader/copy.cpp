@@ -89,11 +89,26 @@ public:
 
     [[nodiscard]] int fd() const { return fd_.get(); }
 
-    // Puts the data on disk. A named copy is closed too, since a failing
-    // close can be the first sign of lost data; an unnamed one stays open
-    // until it is linked in.
+    // Puts the data on disk before the copy gets a name. A named copy (FAT,
+    // no O_TMPFILE) is synced and closed, since a failing close can be the
+    // first sign of lost data. An unnamed one has its data written and
+    // waited for, which allocates its blocks and sets its length; the one
+    // fsync after it is linked in then commits all of it together with the
+    // name, and a journal never records the name without what came before.
     void sync() {
-        if (::fsync(fd_.get()) != 0 || (!hidden_.empty() && fd_.close() != 0))
+        const bool written =
+            hidden_.empty()
+                ? ::sync_file_range(fd_.get(), 0, 0,
+                                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                        SYNC_FILE_RANGE_WAIT_AFTER) == 0
+                : ::fsync(fd_.get()) == 0 && fd_.close() == 0;
+        if (!written)
+            throwSystem("copy to", target_, errno);
+    }
+
+    // After publish(): makes the unnamed copy's data and name durable.
+    void syncPublished() {
+        if (fd_ && (::fsync(fd_.get()) != 0 || fd_.close() != 0))
             throwSystem("copy to", target_, errno);
     }
 
@@ -327,6 +342,7 @@ std::string copyToTitle(const std::string& sourcePath, const std::string& direct
     ContentCopy(source.get(), copy.fd(), sourceInfo.st_size, sourcePath, target, progress).run();
     copy.sync();
     copy.publish(overwrite);
+    copy.syncPublished();
     syncDirectory(directoryPath);
     return target;
 }
