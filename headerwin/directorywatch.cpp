@@ -1,6 +1,7 @@
 #include "headerwin/directorywatch.h"
 
 #include "headerwin/browsing.h"
+#include "headerwin/progress.h"
 
 #include <QCoreApplication>
 #include <QFileSystemWatcher>
@@ -85,6 +86,10 @@ void DirectoryWatch::noteChange(const QString& directory) {
 }
 
 void DirectoryWatch::report() {
+    if (LongOperation::running()) {
+        timer_.start(kIntervalMs); // shown once the operation is over
+        return;
+    }
     sinceReport_.start();
     emit changed();
 }

@@ -1,10 +1,12 @@
 #include "headerwin/drivelist.h"
 
 #include "headerwin/browsing.h"
+#include "headerwin/progress.h"
 
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QStorageInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -76,8 +78,18 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     mountTable_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     if (mountTable_ >= 0) {
         mountWatch_ = new QSocketNotifier(mountTable_, QSocketNotifier::Exception, this);
-        connect(mountWatch_, &QSocketNotifier::activated, this, &DriveList::Refresh);
+        connect(mountWatch_, &QSocketNotifier::activated, this, &DriveList::mountsChanged);
     }
+}
+
+void DriveList::mountsChanged() {
+    // A long operation may be working in a directory of the selected drive:
+    // the list follows once it is over.
+    if (LongOperation::running()) {
+        QTimer::singleShot(kProgressAfterMs, this, &DriveList::mountsChanged);
+        return;
+    }
+    Refresh();
 }
 
 DriveList::~DriveList() {

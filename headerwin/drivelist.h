@@ -50,6 +50,7 @@ signals:
     void Removed(const std::string& root);
 
 private:
+    void mountsChanged();
     void replaceRoots(const std::vector<std::string>& roots);
     [[nodiscard]] int indexOfRoot(const std::string& root) const;
 

@@ -21,6 +21,12 @@ void showFailure(QWidget* parent, const QString& message) {
     box->exec();
 }
 
+void showInformation(QWidget* parent, const QString& message) {
+    QMessageBox* box = makeBox(parent, QMessageBox::Information, message);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->exec();
+}
+
 bool confirm(QWidget* parent, const QString& question) {
     QMessageBox* box = makeBox(parent, QMessageBox::Question, question);
     box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);

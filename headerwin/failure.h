@@ -15,6 +15,9 @@ inline constexpr const char* kProgramName = "Kelvo-GBA";
 
 void showFailure(QWidget* parent, const QString& message);
 
+// Tells the user something that needs no answer.
+void showInformation(QWidget* parent, const QString& message);
+
 // Asks a yes/no question with "No" as the default answer.
 [[nodiscard]] bool confirm(QWidget* parent, const QString& question);
 

@@ -152,6 +152,17 @@ const std::vector<std::string>& FileList::names() const {
     return model_->names();
 }
 
+int FileList::rowOf(const std::string& name) const {
+    return model_->rowOf(name);
+}
+
+bool FileList::wouldList(const std::string& name) const {
+    return !name.starts_with('.') &&
+           std::any_of(patterns_.begin(), patterns_.end(), [&name](const std::string& pattern) {
+               return matchesPattern(name, pattern);
+           });
+}
+
 void FileList::selectionMoved(const QItemSelection& selected) {
     if (byProgram_ || selected.isEmpty())
         return;

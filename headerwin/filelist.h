@@ -44,6 +44,11 @@ public:
     [[nodiscard]] int ListIndex() const; // the selected row; -1 when nothing is selected
     void setListIndex(int index);        // selects by code; raises no Click
     [[nodiscard]] const std::vector<std::string>& names() const;
+    // The row of `name`; -1 when it is not listed.
+    [[nodiscard]] int rowOf(const std::string& name) const;
+    // Whether a regular file called `name` would be listed: not hidden, and
+    // matching the pattern.
+    [[nodiscard]] bool wouldList(const std::string& name) const;
 
 signals:
     // The user selected a name, however: mouse, keys, the view's keyboard

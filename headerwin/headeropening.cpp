@@ -27,22 +27,17 @@ void HeaderWindow::openPath(const std::string& path) {
         }
         const std::string name = baseName(target);
         browseTo(*Drive1, *Dir1, std::filesystem::path(target).parent_path().native());
-        if (!wouldList(*File1, name)) {
+        if (!File1->wouldList(name)) {
             throw FileError(FileError::Kind::InvalidName, "open", target,
                             name.starts_with('.')
                                 ? "A hidden file, which the file list does not show"
                                 : "Not a ROM image name (.gba, .agb, .bin)");
         }
-        const auto rowOf = [this](const std::string& listed) {
-            const auto& names = File1->names();
-            const auto it = std::find(names.begin(), names.end(), listed);
-            return it == names.end() ? -1 : int(it - names.begin());
-        };
-        int row = rowOf(name);
+        int row = File1->rowOf(name);
         if (row < 0) {
             // Its directory was shown already, so the lists did not read it again.
             File1->Refresh();
-            row = rowOf(name);
+            row = File1->rowOf(name);
         }
         if (row < 0)
             throw FileError(FileError::Kind::System, "open", target, "It is no longer there");
@@ -71,7 +66,7 @@ void HeaderWindow::openPaths(const std::vector<std::string>& paths) {
 
 std::optional<DroppedPath> HeaderWindow::acceptedDrop(const QMimeData* data) const {
     auto dropped = droppedPath(data);
-    if (dropped && dropped->kind == PathKind::File && !wouldList(*File1, baseName(dropped->path)))
+    if (dropped && dropped->kind == PathKind::File && !File1->wouldList(baseName(dropped->path)))
         return std::nullopt;
     return dropped;
 }
@@ -93,6 +88,11 @@ void HeaderWindow::dropEvent(QDropEvent* event) {
 }
 
 void HeaderWindow::driveRemoved(const std::string& root) {
+    // Lists that show a directory of another drive stay where they are.
+    if (!holdsPath(root, Dir1->Path())) {
+        showStatus(QStringLiteral("%1 was removed.").arg(displayText(root)));
+        return;
+    }
     showStatus(QStringLiteral("%1 was removed; the lists show / now.").arg(displayText(root)));
     if (const auto failure = attempt([this] { Dir1->setPath("/"); }))
         reportFailure(*failure);

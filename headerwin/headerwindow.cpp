@@ -8,6 +8,7 @@
 #include "headerwin/twipslayout.h"
 #include "headerwin/windowkit.h"
 #include "headerwin/wrappingbutton.h"
+#include "romheader/imageinfo.h"
 #include "romheader/termination.h"
 
 #include <QAction>
@@ -39,22 +40,6 @@ QLabel* makeValue(const char* name, const QLabel* caption, QWidget* parent) {
 // Images up to 4 GiB.
 constexpr std::int64_t kLargestImage = std::int64_t(4) << 30;
 
-// `text` with every digit replaced by the digit the font draws widest: as
-// wide as any number of that many digits can be.
-QString widestDigits(const QString& text, const QFontMetrics& metrics) {
-    QChar widest = QLatin1Char('0');
-    for (char digit = '1'; digit <= '9'; ++digit) {
-        if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest))
-            widest = QLatin1Char(digit);
-    }
-    QString wide = text;
-    for (QChar& ch : wide) {
-        if (ch.isDigit())
-            ch = widest;
-    }
-    return wide;
-}
-
 // The character a header byte can show widest in `metrics`' font, a control
 // byte showing as U+FFFD. Measured one character at a time: no shaping.
 QChar widestCharacter(const QFontMetrics& metrics) {
@@ -82,11 +67,6 @@ QStringList territoryNames() {
             texts.append(text);
     }
     return texts;
-}
-
-QString hexByte(std::uint8_t value) {
-    return QStringLiteral("0x") +
-           QString::number(value, 16).toUpper().rightJustified(2, QLatin1Char('0'));
 }
 
 } // namespace
@@ -254,11 +234,6 @@ void HeaderWindow::connectHandlers() {
     connect(Dir1, &DirectoryList::Left, this, &HeaderWindow::showStatus);
 }
 
-template <typename Handler> void HeaderWindow::guarded(Handler&& handler) {
-    if (const auto failure = attempt(std::forward<Handler>(handler)))
-        reportFailure(*failure);
-}
-
 void HeaderWindow::reportFailure(const QString& message) {
     showStatus(QString()); // an earlier success must not sit beside this failure
     emit failureReported(message);
@@ -323,21 +298,6 @@ void HeaderWindow::showListWindow() {
     listWindow_->activateWindow();
 }
 
-void HeaderWindow::showStatus(const QString& text) {
-    statusText_ = text;
-    QStatusBar* bar = statusBar();
-    // One line, its essentials first: what does not fit is elided there and
-    // shown whole in the tooltip; screen readers get the whole sentence.
-    // QStatusBar draws its message 6 pixels in from the left and 12 from the right.
-    bar->showMessage(bar->fontMetrics().elidedText(text, Qt::ElideRight, bar->width() - 18));
-    bar->setToolTip(text);
-    bar->setAccessibleName(text);
-}
-
-QString HeaderWindow::statusText() const {
-    return statusText_;
-}
-
 void HeaderWindow::refreshLists() {
     Dir1->followDisk();
     File1->Refresh();
@@ -348,43 +308,9 @@ void HeaderWindow::refreshLists() {
 void HeaderWindow::followShownFile() {
     if (!headerShown_ || File1->FileName() == baseName(romPath))
         return;
-    clearImageInfo();
-    cmdEdit->setEnabled(false);
-    cmdRen->setEnabled(false);
+    forgetShownImage();
     showStatus(QStringLiteral("%1 went away; its header is no longer shown.")
                    .arg(displayText(baseName(romPath))));
-}
-
-void HeaderWindow::tellTitleRefused(const QString& unstorable, const QString& pastLimit) {
-    const QString notInSet = QStringLiteral("not in the one-byte character set (Windows-1252)");
-    const QString tooMany = QStringLiteral("a title holds at most %1 characters").arg(kTitleWidth);
-    if (pastLimit.isEmpty())
-        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(unstorable, notInSet));
-    else if (unstorable.isEmpty())
-        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(pastLimit, tooMany));
-    else
-        showStatus(QStringLiteral("Left out \"%1\", %2, and \"%3\": %4.")
-                       .arg(unstorable, notInSet, pastLimit, tooMany));
-}
-
-QString HeaderWindow::writtenStatus() const {
-    const QString written =
-        QStringLiteral("Wrote \"%1\" to %2").arg(txtheader->text(), displayText(baseName(romPath)));
-    RomHeader now;
-    if (attempt([&] { readHeader(romPath, now); }))
-        return written + QLatin1Char('.');
-    return written + (now.checkValid() ? QStringLiteral("; check kept valid.")
-                                       : QStringLiteral("; its check was already wrong and is left "
-                                                        "as it was (\"Repair Header\" in the Image "
-                                                        "menu can mend it)."));
-}
-
-QString HeaderWindow::copiedStatus(const std::string& target) const {
-    QString copied = QStringLiteral("Copied %1 to %2")
-                         .arg(displayText(baseName(romPath)), displayText(baseName(target)));
-    if (File1->Path() != Dir1->Path())
-        copied += QStringLiteral(" in %1").arg(displayText(File1->Path()));
-    return copied + QLatin1Char('.');
 }
 
 void HeaderWindow::setBanner(const QPixmap& banner) {
@@ -410,6 +336,10 @@ void HeaderWindow::Drive1_Change() {
 
 void HeaderWindow::Dir1_Change() {
     File1->setPath(Dir1->Path());
+    forgetShownImage();
+}
+
+void HeaderWindow::forgetShownImage() {
     clearImageInfo();
     cmdEdit->setEnabled(false);
     cmdRen->setEnabled(false);
@@ -466,8 +396,9 @@ void HeaderWindow::File1_Click() {
 void HeaderWindow::showCheck(const RomHeader& shown) {
     lblcheck->setText(shown.checkValid() ? QStringLiteral("Check OK")
                                          : QStringLiteral("Check bad"));
-    lblcheck->setToolTip(QStringLiteral("Header check byte: stored %1, computed %2")
-                             .arg(hexByte(shown.storedCheck), hexByte(shown.computedCheck)));
+    lblcheck->setToolTip(
+        QStringLiteral("Header check byte: stored %1, computed %2")
+            .arg(fromUtf8(byteText(shown.storedCheck)), fromUtf8(byteText(shown.computedCheck))));
 }
 
 void HeaderWindow::cmdEdit_Click() {
@@ -491,6 +422,9 @@ void HeaderWindow::cmdRen_Click() {
             showStatus(QStringLiteral("Nothing copied; %1 is kept as it was.").arg(name));
             return;
         }
+        // While the question was open the image may have gone away with its header.
+        if (!cmdRen->isEnabled())
+            return;
         target = copyImage(title, Overwrite::Replace);
     }
     if (!target) {
@@ -506,8 +440,11 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
     const TerminationGuard termination;
     DelayedProgress progress(this, QStringLiteral("Copying to %1.gba...").arg(fromUtf8(title)),
                              progressDelayMs_);
+    // The progress dialog lets events through: work on copies of the paths.
+    const std::string source = romPath;
+    const std::string directory = File1->Path();
     try {
-        return copyToTitle(romPath, File1->Path(), title, overwrite,
+        return copyToTitle(source, directory, title, overwrite,
                            [&progress](std::uint64_t done, std::uint64_t total) {
                                return progress.step(done, total);
                            });

@@ -2,6 +2,7 @@
 // write a new title into it and copy it to a file named after its title.
 #pragma once
 
+#include "headerwin/failure.h"
 #include "headerwin/progress.h"
 #include "romheader/romheader.h"
 
@@ -99,6 +100,8 @@ private:
     std::optional<std::string> copyImage(const std::string& title, Overwrite overwrite);
 
     void clearImageInfo();
+    // The state after a directory change: no header shown, the file buttons off.
+    void forgetShownImage();
     void showCheck(const RomHeader& shown);
 
     // The Image menu (imagemenu.cpp).
@@ -116,7 +119,10 @@ private:
     [[nodiscard]] QString copiedStatus(const std::string& target) const;
 
     // Runs one handler; a failure becomes a message box and the window carries on.
-    template <typename Handler> void guarded(Handler&& handler);
+    template <typename Handler> void guarded(Handler&& handler) {
+        if (const auto failure = attempt(std::forward<Handler>(handler)))
+            reportFailure(*failure);
+    }
     void reportFailure(const QString& message);
 
     // Controls, named as the window's layout names them.

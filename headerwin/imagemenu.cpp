@@ -4,6 +4,7 @@
 
 #include "headerwin/failure.h"
 #include "headerwin/imagedetailsdialog.h"
+#include "headerwin/progress.h"
 #include "headerwin/windowkit.h"
 #include "romheader/imageinfo.h"
 
@@ -13,21 +14,10 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
-#include <QMessageBox>
 
 namespace kelvo {
 
 namespace {
-
-// A read quicker than this shows no progress at all.
-constexpr qint64 kQuietReadMs = 500;
-
-void inform(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kProgramName), text,
-                    QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-}
 
 NumberStyle localeNumbers() {
     const QLocale locale;
@@ -38,19 +28,13 @@ NumberStyle localeNumbers() {
 } // namespace
 
 void HeaderWindow::createImageMenu() {
-    const auto guardedCall = [this](void (HeaderWindow::*handler)()) {
-        return [this, handler] {
-            if (const auto failure = attempt([this, handler] { (this->*handler)(); }))
-                reportFailure(*failure);
-        };
-    };
     QMenu* image = menuBar()->addMenu(QStringLiteral("&Image"));
     imageDetailsAction_ = image->addAction(QStringLiteral("Image Details..."), this,
-                                           guardedCall(&HeaderWindow::showImageDetails));
+                                           [this] { guarded([this] { showImageDetails(); }); });
     imageDetailsAction_->setObjectName(QStringLiteral("actImageDetails"));
     imageDetailsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     repairAction_ = image->addAction(QStringLiteral("Repair Header..."), this,
-                                     guardedCall(&HeaderWindow::repairShownHeader));
+                                     [this] { guarded([this] { repairShownHeader(); }); });
     repairAction_->setObjectName(QStringLiteral("actRepairHeader"));
     showImageExtras(nullptr);
 }
@@ -74,12 +58,13 @@ void HeaderWindow::showImageDetails() {
 
     // The dialog appears with a progress bar only when reading takes a while;
     // until then the window stays as it was.
+    const LongOperation operation;
     QElapsedTimer clock;
     clock.start();
     const Progress progress = [&](std::uint64_t done, std::uint64_t total) {
         if (!dialog)
             return false;
-        if (clock.elapsed() < kQuietReadMs)
+        if (clock.elapsed() < kProgressAfterMs)
             return true;
         dialog->showProgress(done, total);
         dialog->show();
@@ -118,9 +103,10 @@ void HeaderWindow::repairShownHeader() {
                                         "console's. Repair Header cannot mend that: a real "
                                         "console will still refuse this image.");
     if (plan.changes.empty()) {
-        inform(this, QStringLiteral("The header of %1 needs no repair: its fixed value and "
-                                    "check byte are right.%2")
-                         .arg(name, logoNote));
+        showInformation(this,
+                        QStringLiteral("The header of %1 needs no repair: its fixed value and "
+                                       "check byte are right.%2")
+                            .arg(name, logoNote));
         return;
     }
 
@@ -128,7 +114,8 @@ void HeaderWindow::repairShownHeader() {
         QStringLiteral("Repair the header of %1?\n\nThese bytes will change:\n").arg(name);
     for (const HeaderChange& change : plan.changes)
         question += QStringLiteral("\n") + fromUtf8(changeText(change));
-    if (!confirm(this, question + logoNote))
+    // While the question was open the image may have gone away with its header.
+    if (!confirm(this, question + logoNote) || !headerShown_)
         return;
 
     repairHeader(path, plan);

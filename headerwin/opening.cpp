@@ -38,14 +38,6 @@ std::optional<DroppedPath> droppedPath(const QMimeData* data) {
     return std::nullopt;
 }
 
-bool wouldList(const FileList& files, const std::string& name) {
-    const std::vector<std::string> patterns = parsePatterns(files.Pattern());
-    return !name.starts_with('.') &&
-           std::any_of(patterns.begin(), patterns.end(), [&name](const std::string& pattern) {
-               return matchesPattern(name, pattern);
-           });
-}
-
 void browseTo(DriveList& drives, DirectoryList& directories, const std::string& directory) {
     directories.setPath(directory);
     // The drive's Change would take the lists to that drive's current directory.

@@ -25,10 +25,6 @@ struct DroppedPath {
 // a missing path, a FIFO or device. Nothing is opened to tell.
 [[nodiscard]] std::optional<DroppedPath> droppedPath(const QMimeData* data);
 
-// Whether `files` would list a regular file called `name`: a name its
-// pattern matches that is not hidden.
-[[nodiscard]] bool wouldList(const FileList& files, const std::string& name);
-
 // Points a window's lists at `directory` as a user browsing there would: the
 // directory list first (it throws FileError, changing nothing, when the
 // directory cannot be read), then the drive holding it, without raising

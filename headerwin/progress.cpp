@@ -11,6 +11,22 @@
 
 namespace kelvo {
 
+namespace {
+int longOperations = 0; // UI thread only
+} // namespace
+
+LongOperation::LongOperation() {
+    ++longOperations;
+}
+
+LongOperation::~LongOperation() {
+    --longOperations;
+}
+
+bool LongOperation::running() {
+    return longOperations > 0;
+}
+
 DelayedProgress::DelayedProgress(QWidget* parent, QString label, int delayMs)
     : parent_(parent), label_(std::move(label)), delayMs_(delayMs) {
     clock_.start();
@@ -33,7 +49,9 @@ bool DelayedProgress::step(std::uint64_t done, std::uint64_t total) {
         label->setTextFormat(Qt::PlainText);
         dialog_->setLabel(label);
         dialog_->setWindowTitle(QString::fromLatin1(kProgramName));
-        dialog_->setWindowModality(Qt::WindowModal);
+        // Modal to the whole program: the other window must not start
+        // another operation, or take the lists away, meanwhile.
+        dialog_->setWindowModality(Qt::ApplicationModal);
         dialog_->setMinimumDuration(0);
         dialog_->setMinimumWidth(dialog_->fontMetrics().averageCharWidth() * 40);
         // Stays at its end while the work finishes (a sync can take a while)

@@ -18,6 +18,20 @@ namespace kelvo {
 // How long an operation runs before its progress is shown.
 inline constexpr int kProgressAfterMs = 500;
 
+// While one lives, a long operation runs on the UI thread and lets events
+// through to keep its progress drawn. The lists hold back what they would
+// re-read from the disk (a changed directory, a new mount) until it ends, so
+// nothing they show changes under the operation.
+class LongOperation {
+public:
+    LongOperation();
+    ~LongOperation();
+    LongOperation(const LongOperation&) = delete;
+    LongOperation& operator=(const LongOperation&) = delete;
+
+    [[nodiscard]] static bool running();
+};
+
 class DelayedProgress {
 public:
     DelayedProgress(QWidget* parent, QString label, int delayMs = kProgressAfterMs);
@@ -30,6 +44,7 @@ public:
     [[nodiscard]] bool step(std::uint64_t done, std::uint64_t total);
 
 private:
+    LongOperation operation_;
     QWidget* parent_;
     QString label_;
     int delayMs_;

@@ -109,6 +109,20 @@ QSize sizeNeededFor(const QWidget* widget, const QString& text) {
     return textSize;
 }
 
+QString widestDigits(const QString& text, const QFontMetrics& metrics) {
+    QChar widest = QLatin1Char('0');
+    for (char digit = '1'; digit <= '9'; ++digit) {
+        if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest))
+            widest = QLatin1Char(digit);
+    }
+    QString wide = text;
+    for (QChar& ch : wide) {
+        if (ch.isDigit())
+            ch = widest;
+    }
+    return wide;
+}
+
 QStringList balancedLines(const QString& text, int lines) {
     const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (lines <= 1 || words.size() <= 1)

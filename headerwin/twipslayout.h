@@ -10,6 +10,7 @@
 
 #include <vector>
 
+class QFontMetrics;
 class QWidget;
 
 namespace kelvo {
@@ -50,6 +51,10 @@ private:
 // The size a widget needs to show `text` on one line: the style's own size for
 // buttons, line edits and combo boxes, the text's extent plus frame for labels.
 [[nodiscard]] QSize sizeNeededFor(const QWidget* widget, const QString& text);
+
+// `text` with every digit replaced by the digit the font draws widest: as
+// wide as any number of that many digits can be.
+[[nodiscard]] QString widestDigits(const QString& text, const QFontMetrics& metrics);
 
 // `text` broken at blanks onto at most `lines` lines, each as short as possible.
 [[nodiscard]] QStringList balancedLines(const QString& text, int lines);

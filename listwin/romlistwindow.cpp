@@ -214,6 +214,11 @@ void RomListWindow::Dir2_Change() {
 }
 
 void RomListWindow::driveRemoved(const std::string& root) {
+    // Lists that show a directory of another drive stay where they are.
+    if (!holdsPath(root, Dir2->Path())) {
+        showStatus(QStringLiteral("%1 was removed.").arg(displayText(root)));
+        return;
+    }
     showStatus(QStringLiteral("%1 was removed; the lists show / now.").arg(displayText(root)));
     guarded([this] { Dir2->setPath("/"); });
 }

@@ -80,11 +80,6 @@ constexpr GameType kGameTypes[] = {
     {'V', "rumble"},
 };
 
-std::string byteText(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", unsigned{value});
-    return text;
-}
 
 std::string titleText(const TitleBytes& title) {
     std::string shown = decodeBytes(title);
@@ -180,6 +175,12 @@ HeaderInfo decodeHeaderInfo(const HeaderBytes& bytes) {
     std::copy_n(bytes.begin() + kMakerOffset, kMakerWidth, info.makerCode.begin());
     info.makerName = makerName(info.makerCode);
     return info;
+}
+
+std::string byteText(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", unsigned{value});
+    return text;
 }
 
 std::string hexText(std::span<const std::uint8_t> bytes) {

@@ -121,6 +121,8 @@ struct NumberStyle {
 [[nodiscard]] std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan,
                                                   const NumberStyle& style = {});
 
+// "0x96".
+[[nodiscard]] std::string byteText(std::uint8_t value);
 [[nodiscard]] std::string hexText(std::span<const std::uint8_t> bytes);
 // "1048576 bytes of 0xFF", or "none" when the run is under 1 KiB or of any
 // other byte.

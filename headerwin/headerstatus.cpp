@@ -1,0 +1,62 @@
+// What the header window's status line says: one sentence per action,
+// naming its file, its essentials first.
+#include "headerwin/headerwindow.h"
+
+#include "headerwin/browsing.h"
+#include "headerwin/directorylist.h"
+#include "headerwin/filelist.h"
+#include "headerwin/windowkit.h"
+
+#include <QLineEdit>
+#include <QStatusBar>
+
+namespace kelvo {
+
+void HeaderWindow::showStatus(const QString& text) {
+    statusText_ = text;
+    QStatusBar* bar = statusBar();
+    // One line, its essentials first: what does not fit is elided there and
+    // shown whole in the tooltip; screen readers get the whole sentence.
+    // QStatusBar draws its message 6 pixels in from the left and 12 from the right.
+    bar->showMessage(bar->fontMetrics().elidedText(text, Qt::ElideRight, bar->width() - 18));
+    bar->setToolTip(text);
+    bar->setAccessibleName(text);
+}
+
+QString HeaderWindow::statusText() const {
+    return statusText_;
+}
+
+void HeaderWindow::tellTitleRefused(const QString& unstorable, const QString& pastLimit) {
+    const QString notInSet = QStringLiteral("not in the one-byte character set (Windows-1252)");
+    const QString tooMany = QStringLiteral("a title holds at most %1 characters").arg(kTitleWidth);
+    if (pastLimit.isEmpty())
+        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(unstorable, notInSet));
+    else if (unstorable.isEmpty())
+        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(pastLimit, tooMany));
+    else
+        showStatus(QStringLiteral("Left out \"%1\", %2, and \"%3\": %4.")
+                       .arg(unstorable, notInSet, pastLimit, tooMany));
+}
+
+QString HeaderWindow::writtenStatus() const {
+    const QString written =
+        QStringLiteral("Wrote \"%1\" to %2").arg(txtheader->text(), displayText(baseName(romPath)));
+    RomHeader now;
+    if (attempt([&] { readHeader(romPath, now); }))
+        return written + QLatin1Char('.');
+    return written + (now.checkValid() ? QStringLiteral("; check kept valid.")
+                                       : QStringLiteral("; its check was already wrong and is left "
+                                                        "as it was (\"Repair Header\" in the Image "
+                                                        "menu can mend it)."));
+}
+
+QString HeaderWindow::copiedStatus(const std::string& target) const {
+    QString copied = QStringLiteral("Copied %1 to %2")
+                         .arg(displayText(baseName(romPath)), displayText(baseName(target)));
+    if (File1->Path() != Dir1->Path())
+        copied += QStringLiteral(" in %1").arg(displayText(File1->Path()));
+    return copied + QLatin1Char('.');
+}
+
+} // namespace kelvo
