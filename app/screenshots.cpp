@@ -3,9 +3,11 @@
 #include "app/artwork.h"
 #include "headerwin/filelist.h"
 #include "headerwin/headerwindow.h"
+#include "headerwin/imagedetailsdialog.h"
 #include "listwin/romlistwindow.h"
 #include "romheader/romheader.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -27,9 +29,9 @@ void writeSample(const QString& path, const char* title, const char* gameCode, c
     std::memcpy(head.data() + kelvo::kMakerOffset, maker, 2);
     head[0xB2] = char(0x96);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
-    head[kelvo::kCheckOffset] = char(
-        kelvo::headerCheck(std::span<const std::uint8_t, kelvo::kCheckOffset - kelvo::kTitleOffset>(
-            bytes + kelvo::kTitleOffset, kelvo::kCheckOffset - kelvo::kTitleOffset)));
+    head[kelvo::kCheckOffset] =
+        char(kelvo::headerCheck(std::span<const std::uint8_t, kelvo::kCheckedLength>(
+            bytes + kelvo::kTitleOffset, kelvo::kCheckedLength)));
     QFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         file.write(head);
@@ -78,7 +80,16 @@ int main(int argc, char* argv[]) {
         const QModelIndex index = files->model()->index(int(it - names.begin()), 0);
         QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, files->visualRect(index).center());
     }
+    // Writing the title back as it is puts a line in the status bar.
+    QTest::mouseClick(header.findChild<QPushButton*>(QStringLiteral("cmdEdit")), Qt::LeftButton);
     bool ok = save(&header, output + QStringLiteral("/header-window.png"));
+
+    header.findChild<QAction*>(QStringLiteral("actImageDetails"))->trigger();
+    if (auto* details = header.findChild<kelvo::ImageDetailsDialog*>()) {
+        (void)QTest::qWaitForWindowExposed(details);
+        ok = save(details, output + QStringLiteral("/image-details.png")) && ok;
+        details->close();
+    }
 
     header.showListWindow();
     QWidget* list = header.listWindow();

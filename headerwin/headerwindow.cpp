@@ -271,8 +271,9 @@ void HeaderWindow::showAbout() {
     QMessageBox box(
         QMessageBox::Information, QStringLiteral("About Kelvo-GBA"),
         QStringLiteral("Kelvo-GBA %1\n\nShows the cartridge header of Game Boy Advance ROM images, "
-                       "writes new titles into them, copies them to files named after their "
-                       "titles and lists a directory's images to a text file.")
+                       "checks and repairs it, writes new titles into images, copies them to "
+                       "files named after their titles, gives their checksums and lists a "
+                       "directory's images to a text file.")
             .arg(version),
         QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
