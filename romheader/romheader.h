@@ -222,8 +222,10 @@ void setWaitObserver(WaitObserver observer);
 // Appends the whole of `data` to the file at `path` (created if missing, the
 // target of a dangling link included) under an advisory lock, so a failure
 // never leaves part of it or a file this call created behind, and never cuts
-// away what another writer appended.
-void appendToFile(const std::string& path, std::string_view data);
+// away what another writer appended. While another program holds the lock,
+// `progress` hears (0, 0) every few milliseconds; returning false, or a
+// termination signal, stops the wait with a FileError of kind Cancelled.
+void appendToFile(const std::string& path, std::string_view data, const Progress& progress = {});
 
 } // namespace kelvo
 

@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <deque>
+#include <utility>
 
 namespace {
 
@@ -511,5 +512,56 @@ INSTANTIATE_TEST_SUITE_P(
         FailedAppendRow{"dangling_links_target_kept_for_other_writer", nullptr, true, true,
                         "ours\nother\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// While another program holds the list file's lock, the append waits without
+// blocking, asking progress between tries: a "stop" ends it appending
+// nothing, otherwise it appends once the lock is given up.
+using LockRow = std::pair<const char*, bool>; // name, whether progress says stop
+
+class LockedAppend : public ScratchDirTest, public ::testing::WithParamInterface<LockRow> {};
+
+TEST_P(LockedAppend, WaitsAskingProgress) {
+    const bool stop = GetParam().second;
+    const std::string list = path("list.txt");
+    writeFile(list, {'o', 'l', 'd', '\n'});
+    int locked[2], release[2];
+    ASSERT_TRUE(::pipe(locked) == 0 && ::pipe(release) == 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        ::close(release[1]);
+        const int fd = ::open(list.c_str(), O_RDONLY | O_CLOEXEC);
+        char end = 0;
+        const bool held = ::flock(fd, LOCK_EX) == 0 && ::write(locked[1], "l", 1) == 1;
+        ::_exit(held && ::read(release[0], &end, 1) >= 0 ? 0 : 2); // the exit unlocks
+    }
+    ::close(release[0]);
+    ::close(locked[1]);
+    char answer = 0;
+    ASSERT_EQ(::read(locked[0], &answer, 1), 1) << "the other program could not lock";
+    ::close(locked[0]);
+    int calls = 0;
+    const auto progress = [&](std::uint64_t, std::uint64_t) {
+        if (++calls == 3 && !stop)
+            ::close(std::exchange(release[1], -1)); // the holder gives the lock up
+        return !(stop && calls == 3);
+    };
+    try {
+        appendToFile(list, "ours\n", progress);
+        EXPECT_FALSE(stop) << "the append went on after progress said stop";
+    } catch (const FileError& error) {
+        EXPECT_TRUE(stop && error.kind() == FileError::Kind::Cancelled) << error.what();
+    }
+    EXPECT_GE(calls, 3) << "the append did not wait for the lock";
+    ::close(release[1]);
+    ::waitpid(holder, nullptr, 0);
+    const std::string after = stop ? "old\n" : "old\nours\n";
+    EXPECT_EQ(readFile(list), Bytes(after.begin(), after.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, LockedAppend,
+                         ::testing::Values(LockRow{"stopped_appends_nothing", true},
+                                           LockRow{"appends_once_unlocked", false}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 } // namespace
