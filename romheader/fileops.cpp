@@ -168,25 +168,18 @@ void readHeader(const std::string& path, RomHeader& header) {
     read.sizeMbit = megabitsFromBytes(info.st_size);
     read.storedCheck = *at(kCheckOffset);
     read.computedCheck = headerCheck(std::span(read.bytes).subspan<kTitleOffset, kCheckedLength>());
+    read.identity = identityOf(info);
     header = read;
 }
 
-void writeTitle(const std::string& path, const TitleBytes& editTitle) {
+bool writeTitle(const std::string& path, const TitleBytes& editTitle,
+                const FileIdentity* expected) {
     // No O_CREAT and no O_TRUNC: an image that vanished stays gone, and no
     // byte outside the header changes.
     struct stat info {};
     UniqueFd fd = openRegular(path, O_RDWR, info);
-
-    const auto refuseShort = [&path](std::int64_t length) {
-        throw FileError(Kind::TooShort, "write", path,
-                        "Only " + std::to_string(length) + " bytes long, shorter than a header (" +
-                            std::to_string(kMinWritableLength) + " bytes)");
-    };
-    if (info.st_size < kMinWritableLength)
-        refuseShort(info.st_size);
-    HeaderBytes bytes{};
-    if (const std::size_t n = readAt(fd.get(), bytes, 0, path); n < bytes.size())
-        refuseShort(static_cast<std::int64_t>(n)); // it shrank meanwhile
+    refuseIfReplaced(info, expected, "write", path);
+    HeaderBytes bytes = readWholeHeader(fd.get(), info, "write", path);
 
     // The console refuses a cartridge whose check byte is wrong, so a valid
     // check stays valid; a wrong one may mean this is no cartridge at all.
@@ -201,6 +194,7 @@ void writeTitle(const std::string& path, const TitleBytes& editTitle) {
     writeAt(fd.get(), std::span(bytes).subspan(kTitleOffset, changedLength), kTitleOffset, path);
     if (::fsync(fd.get()) != 0 || fd.close() != 0)
         throwSystem("write", path, errno);
+    return checkWasValid;
 }
 
 void appendToFile(const std::string& path, std::string_view data, const Progress& progress) {
