@@ -309,7 +309,8 @@ private:
 } // namespace
 
 std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
-                        std::string_view titleText, Overwrite overwrite, const Progress& progress) {
+                        std::string_view titleText, Overwrite overwrite, const Progress& progress,
+                        const FileIdentity* expectedSource) {
     std::string target = joinPath(directoryPath, std::string(titleText) + ".gba");
     // A title comes from an untrusted image: it must not steer the copy
     // into another directory or onto a name the file systems refuse.
@@ -321,6 +322,7 @@ std::string copyToTitle(const std::string& sourcePath, const std::string& direct
     const TerminationGuard guard;
     struct stat sourceInfo {};
     const UniqueFd source = openRegular(sourcePath, O_RDONLY, sourceInfo);
+    refuseIfReplaced(sourceInfo, expectedSource, "copy", sourcePath);
 
     // stat follows links, so a link to the source or a hard link to it is
     // the same device and inode.

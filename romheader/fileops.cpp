@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,24 +51,27 @@ std::string nameToCreate(const std::string& path) {
     return name; // a loop: the open reports it
 }
 
-// Waits for the advisory lock other instances take too. A termination signal
-// ends the wait; a file system without locks (some network and FUSE ones)
-// goes on without.
-void lockForAppend(int fd, const std::string& path) {
-    while (::flock(fd, LOCK_EX) != 0) {
+// Waits for the advisory lock other instances take too, without blocking:
+// between tries `progress` hears (0, 0) and may stop the wait, as may a
+// termination signal. A file system without locks (some network and FUSE
+// ones) goes on without.
+void lockForAppend(int fd, const std::string& path, const Progress& progress) {
+    constexpr timespec kRetryDelay{0, 20'000'000};
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
-        if (code == EINTR && terminationRequested())
+        if (code == ENOLCK || code == EOPNOTSUPP || code == EINVAL)
+            return;
+        if (code != EWOULDBLOCK && code != EINTR)
+            throwSystem("append to", path, code);
+        if ((progress && !progress(0, 0)) || terminationRequested())
             // Not locked, so the file may be another writer's by now: a file
             // this press created stays.
             throw FileError(Kind::Cancelled, "append to", path, "Cancelled");
-        if (code == ENOLCK || code == EOPNOTSUPP || code == EINVAL)
-            return;
-        if (code != EINTR)
-            throwSystem("append to", path, code);
+        ::nanosleep(&kRetryDelay, nullptr);
     }
 }
 
-LockedList openLockedForAppend(const std::string& path) {
+LockedList openLockedForAppend(const std::string& path, const Progress& progress) {
     constexpr int kAppend = O_WRONLY | O_APPEND;
     for (int attempt = 0;; ++attempt) {
         LockedList list;
@@ -87,7 +91,7 @@ LockedList openLockedForAppend(const std::string& path) {
                 continue; // made meanwhile
             }
         }
-        lockForAppend(list.fd.get(), path);
+        lockForAppend(list.fd.get(), path, progress);
         if (::fstat(list.fd.get(), &list.info) != 0)
             throwSystem("append to", path, errno);
         // A press that failed while this one waited may have removed the
@@ -164,25 +168,18 @@ void readHeader(const std::string& path, RomHeader& header) {
     read.sizeMbit = megabitsFromBytes(info.st_size);
     read.storedCheck = *at(kCheckOffset);
     read.computedCheck = headerCheck(std::span(read.bytes).subspan<kTitleOffset, kCheckedLength>());
+    read.identity = identityOf(info);
     header = read;
 }
 
-void writeTitle(const std::string& path, const TitleBytes& editTitle) {
+bool writeTitle(const std::string& path, const TitleBytes& editTitle,
+                const FileIdentity* expected) {
     // No O_CREAT and no O_TRUNC: an image that vanished stays gone, and no
     // byte outside the header changes.
     struct stat info {};
     UniqueFd fd = openRegular(path, O_RDWR, info);
-
-    const auto refuseShort = [&path](std::int64_t length) {
-        throw FileError(Kind::TooShort, "write", path,
-                        "Only " + std::to_string(length) + " bytes long, shorter than a header (" +
-                            std::to_string(kMinWritableLength) + " bytes)");
-    };
-    if (info.st_size < kMinWritableLength)
-        refuseShort(info.st_size);
-    HeaderBytes bytes{};
-    if (const std::size_t n = readAt(fd.get(), bytes, 0, path); n < bytes.size())
-        refuseShort(static_cast<std::int64_t>(n)); // it shrank meanwhile
+    refuseIfReplaced(info, expected, "write", path);
+    HeaderBytes bytes = readWholeHeader(fd.get(), info, "write", path);
 
     // The console refuses a cartridge whose check byte is wrong, so a valid
     // check stays valid; a wrong one may mean this is no cartridge at all.
@@ -197,12 +194,13 @@ void writeTitle(const std::string& path, const TitleBytes& editTitle) {
     writeAt(fd.get(), std::span(bytes).subspan(kTitleOffset, changedLength), kTitleOffset, path);
     if (::fsync(fd.get()) != 0 || fd.close() != 0)
         throwSystem("write", path, errno);
+    return checkWasValid;
 }
 
-void appendToFile(const std::string& path, std::string_view data) {
+void appendToFile(const std::string& path, std::string_view data, const Progress& progress) {
     // A termination signal ends the program after the append or its undoing.
     const TerminationGuard guard;
-    LockedList list = openLockedForAppend(path);
+    LockedList list = openLockedForAppend(path, progress);
 
     // One write normally takes all of it. With O_APPEND each write lands at
     // the end of the file; the position after it shows whether it followed

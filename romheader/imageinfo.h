@@ -156,7 +156,8 @@ struct RepairPlan {
 // Makes exactly the changes of `plan`, planned from the file as it is now:
 // in one write, followed by fsync, never creating or lengthening the file.
 // Writes nothing and throws (kind Changed) when the header is no longer the
-// one the plan was made from.
-void repairHeader(const std::string& path, const RepairPlan& plan);
+// one the plan was made from, or the file not the `expected` one.
+void repairHeader(const std::string& path, const RepairPlan& plan,
+                  const FileIdentity* expected = nullptr);
 
 } // namespace kelvo

@@ -87,17 +87,18 @@ UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info
         throwSystem("open", path, EEXIST);
     const std::string self = "/proc/self/fd/" + std::to_string(handle.get());
     UniqueFd fd;
+    int code = 0;
     {
         const ObservedWait wait(firstCode == EAGAIN || firstCode == EWOULDBLOCK);
         fd =
             UniqueFd(::open(self.c_str(), (flags & ~(O_CREAT | O_EXCL | O_NONBLOCK)) | kOpenFlags));
+        // Read before the observer runs: it may make calls of its own.
+        code = errno;
     }
-    if (!fd) {
-        // Without /proc there is no way to reopen the handle; report what
-        // the first open met.
-        const int code = errno;
+    // Without /proc there is no way to reopen the handle; report what the
+    // first open met.
+    if (!fd)
         throwSystem("open", path, code == ENOENT ? firstCode : code);
-    }
     return fd;
 }
 
@@ -153,17 +154,30 @@ void writeAt(int fd, std::span<const std::uint8_t> bytes, off_t offset, const st
     }
 }
 
-int writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
+HeaderBytes readWholeHeader(int fd, const struct stat& info, const char* operation,
+                            const std::string& path) {
+    const auto refuseShort = [&](std::int64_t length) {
+        throw FileError(Kind::TooShort, operation, path,
+                        "Only " + std::to_string(length) + " bytes long, shorter than a header (" +
+                            std::to_string(kMinWritableLength) + " bytes)");
+    };
+    if (info.st_size < kMinWritableLength)
+        refuseShort(info.st_size);
+    HeaderBytes bytes{};
+    if (const std::size_t n = readAt(fd, bytes, 0, path); n < bytes.size())
+        refuseShort(static_cast<std::int64_t>(n)); // it shrank meanwhile
+    return bytes;
+}
+
+FileIdentity identityOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+void refuseIfReplaced(const struct stat& info, const FileIdentity* expected, const char* operation,
+                      const std::string& path) {
+    if (expected && *expected != identityOf(info))
+        throw FileError(Kind::Changed, operation, path,
+                        "It was replaced by another file since its header was shown");
 }
 
 void syncDirectory(const std::string& directoryPath) {

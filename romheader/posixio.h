@@ -1,6 +1,7 @@
 // The POSIX building blocks of the core's file operations: opening only
-// regular files, whole reads and writes at an offset, and turning a failing
-// call into a FileError. Private to the romheader library.
+// regular files, whole reads and writes at an offset, reading a header to
+// write it back, and turning a failing call into a FileError. Private to the
+// romheader library.
 #pragma once
 
 #include "romheader/romheader.h"
@@ -29,9 +30,17 @@ namespace kelvo::posix {
 std::size_t readAt(int fd, std::span<std::uint8_t> buffer, off_t offset, const std::string& path);
 // Writes all of `bytes` at `offset`.
 void writeAt(int fd, std::span<const std::uint8_t> bytes, off_t offset, const std::string& path);
-// Writes all bytes at the descriptor's position; returns 0 or the errno of
-// the failing write.
-[[nodiscard]] int writeAll(int fd, const char* data, std::size_t size);
+
+// The whole header of an image open as `fd`, which `info` describes; an
+// image shorter than a header (or one that shrank meanwhile) is refused
+// with a FileError of kind TooShort naming `operation`.
+[[nodiscard]] HeaderBytes readWholeHeader(int fd, const struct stat& info, const char* operation,
+                                          const std::string& path);
+
+[[nodiscard]] FileIdentity identityOf(const struct stat& info);
+// Refuses (kind Changed) an open file that is not the `expected` one, if given.
+void refuseIfReplaced(const struct stat& info, const FileIdentity* expected, const char* operation,
+                      const std::string& path);
 
 // Makes a new name in `directoryPath` durable. Best effort: not every file
 // system can sync a directory.

@@ -11,27 +11,6 @@
 
 namespace kelvo {
 
-namespace {
-
-using Kind = FileError::Kind;
-
-// An image shorter than a whole header has no check byte to repair.
-HeaderBytes readWholeHeader(int fd, const struct stat& info, const std::string& path) {
-    const auto refuseShort = [&path](std::int64_t length) {
-        throw FileError(Kind::TooShort, "repair", path,
-                        "Only " + std::to_string(length) + " bytes long, shorter than a header (" +
-                            std::to_string(kMinWritableLength) + " bytes)");
-    };
-    if (info.st_size < kMinWritableLength)
-        refuseShort(info.st_size);
-    HeaderBytes bytes{};
-    if (const std::size_t n = posix::readAt(fd, bytes, 0, path); n < bytes.size())
-        refuseShort(static_cast<std::int64_t>(n)); // it shrank meanwhile
-    return bytes;
-}
-
-} // namespace
-
 RepairPlan planRepair(const HeaderBytes& bytes) {
     RepairPlan plan;
     plan.logoValid = bootLogoValid(bytes);
@@ -61,17 +40,18 @@ std::string changeText(const HeaderChange& change) {
 RepairPlan planRepair(const std::string& path) {
     struct stat info {};
     const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);
-    return planRepair(readWholeHeader(fd.get(), info, path));
+    return planRepair(posix::readWholeHeader(fd.get(), info, "repair", path));
 }
 
-void repairHeader(const std::string& path, const RepairPlan& plan) {
+void repairHeader(const std::string& path, const RepairPlan& plan, const FileIdentity* expected) {
     // No O_CREAT and no O_TRUNC: an image that vanished stays gone, and no
     // byte outside the planned ones changes.
     struct stat info {};
     UniqueFd fd = posix::openRegular(path, O_RDWR, info);
-    HeaderBytes bytes = readWholeHeader(fd.get(), info, path);
+    posix::refuseIfReplaced(info, expected, "repair", path);
+    HeaderBytes bytes = posix::readWholeHeader(fd.get(), info, "repair", path);
     if (planRepair(bytes).changes != plan.changes)
-        throw FileError(Kind::Changed, "repair", path,
+        throw FileError(FileError::Kind::Changed, "repair", path,
                         "The header changed since it was read; nothing was written");
     if (plan.changes.empty())
         return;

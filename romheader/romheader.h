@@ -49,6 +49,16 @@ inline constexpr std::int64_t kMinWritableLength = kHeaderLength;
 using HeaderBytes = std::array<std::uint8_t, kHeaderLength>;
 using TitleBytes = std::array<std::uint8_t, kTitleWidth>;
 
+// Which file a path named when it was opened. Another file renamed over the
+// path since (a download finishing, a sync tool) has another identity; an
+// operation given the identity of the file whose header is shown refuses
+// that other file with a FileError of kind Changed, writing nothing.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // The header fields as read from an image. Character fields hold the raw
 // bytes (one character per byte, NUL-padded, not NUL-terminated); decode them
 // with visibleText() and the decode* functions.
@@ -63,6 +73,7 @@ struct RomHeader {
     std::uint8_t storedCheck = 0;   // byte 0xBD as found in the image
     std::uint8_t computedCheck = 0; // what 0xBD should hold for bytes 0xA0..0xBC
     HeaderBytes bytes{};            // bytes 0x00..0xBF as read; NUL past a short image's end
+    FileIdentity identity;          // the file these were read from
 
     [[nodiscard]] bool checkValid() const { return storedCheck == computedCheck; }
 };
@@ -181,13 +192,15 @@ inline constexpr char kDirSeparator =
 
 // Reads the whole header (0x00..0xBF) with one read and the size from the
 // same open file; bytes past the end of a short image read as NUL. Fills
-// every field of `header`, sizeBytes and sizeMbit too.
+// every field of `header`, sizeBytes, sizeMbit and identity too.
 void readHeader(const std::string& path, RomHeader& header);
 
 // Writes the 12 title bytes at 0xA0 of an existing image of at least 192
 // bytes. When the check byte was valid before, the new check is written too;
-// a check that was already wrong is left alone.
-void writeTitle(const std::string& path, const TitleBytes& editTitle);
+// a check that was already wrong is left alone. Returns whether the check
+// byte is valid after the write. See FileIdentity for `expected`.
+bool writeTitle(const std::string& path, const TitleBytes& editTitle,
+                const FileIdentity* expected = nullptr);
 
 // Why a title cannot name a file in a directory: std::nullopt when it can,
 // otherwise a sentence naming the offending characters.
@@ -207,9 +220,11 @@ using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 // Stops, leaving nothing behind and an existing target as it was, when
 // `progress` returns false or a termination signal arrives (see
 // termination.h); such a signal then ends the program once the copy is undone.
+// See FileIdentity for `expectedSource`.
 std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
                         std::string_view titleText, Overwrite overwrite = Overwrite::Refuse,
-                        const Progress& progress = {});
+                        const Progress& progress = {},
+                        const FileIdentity* expectedSource = nullptr);
 
 // Told `true` just before an open waits for another program to give up its
 // lease on a file (a file server's oplock or delegation; the kernel bounds
@@ -222,8 +237,10 @@ void setWaitObserver(WaitObserver observer);
 // Appends the whole of `data` to the file at `path` (created if missing, the
 // target of a dangling link included) under an advisory lock, so a failure
 // never leaves part of it or a file this call created behind, and never cuts
-// away what another writer appended.
-void appendToFile(const std::string& path, std::string_view data);
+// away what another writer appended. While another program holds the lock,
+// `progress` hears (0, 0) every few milliseconds; returning false, or a
+// termination signal, stops the wait with a FileError of kind Cancelled.
+void appendToFile(const std::string& path, std::string_view data, const Progress& progress = {});
 
 } // namespace kelvo
 

@@ -15,10 +15,15 @@ constexpr std::array<int, 3> kSignals = {SIGTERM, SIGINT, SIGHUP};
 // pendingSignal is touched by the handler.
 int depth = 0;
 std::array<struct sigaction, kSignals.size()> previous{};
+std::array<bool, kSignals.size()> installed{};
 volatile sig_atomic_t pendingSignal = 0;
 
 extern "C" void noteSignal(int signal) {
     pendingSignal = signal;
+}
+
+bool ignored(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
 }
 
 } // namespace
@@ -30,18 +35,28 @@ TerminationGuard::TerminationGuard() {
     struct sigaction action {};
     action.sa_handler = noteSignal;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a blocking call returns EINTR and the loop around it
-    // looks at the flag.
+    // No SA_RESTART: a blocking call returns EINTR instead of resuming. Only
+    // the copy's chunk loop looks at the flag when its copy or read is
+    // interrupted; the other loops (readAt, writeAt, the list's writes) retry
+    // the call, and the flag is seen at the work's next check (between the
+    // copy's chunks, between tries for the list's lock) or when the guard goes.
     action.sa_flags = 0;
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-        ::sigaction(kSignals[i], &action, &previous[i]);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        // A signal the program ignores (SIGHUP under nohup) would not have
+        // ended it, so it stays ignored and stops nothing.
+        installed[i] = ::sigaction(kSignals[i], nullptr, &previous[i]) == 0 &&
+                       !ignored(previous[i]) && ::sigaction(kSignals[i], &action, nullptr) == 0;
+    }
 }
 
 TerminationGuard::~TerminationGuard() {
     if (--depth > 0)
         return;
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-        ::sigaction(kSignals[i], &previous[i], nullptr);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        if (installed[i])
+            ::sigaction(kSignals[i], &previous[i], nullptr);
+        installed[i] = false;
+    }
     if (const int signal = pendingSignal) {
         pendingSignal = 0;
         ::raise(signal);

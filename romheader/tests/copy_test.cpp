@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <deque>
+#include <utility>
 
 namespace {
 
@@ -30,7 +31,11 @@ const Faults kNoExclusiveRename = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINV
 // exFAT through FUSE; FAT answers EPERM for links.
 const Faults kNoLinks = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}, {"link", ENOSYS}};
 const Faults kFatLinks = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}, {"link", EPERM}};
-const Faults kNoKernelCopy = {{"copy_file_range", EXDEV}};
+// Rows that follow the bytes through the extent copy rule out a clone, which
+// btrfs and XFS make instead.
+const Faults kNoClone = {{"FICLONE", EOPNOTSUPP}};
+const Faults kNoCloneNoUnnamedFiles = {{"FICLONE", EOPNOTSUPP}, {"O_TMPFILE", EOPNOTSUPP}};
+const Faults kNoKernelCopy = {{"FICLONE", EOPNOTSUPP}, {"copy_file_range", EXDEV}};
 
 struct ArmedFaults {
     explicit ArmedFaults(const Faults& faults) {
@@ -208,9 +213,9 @@ TEST_P(SparseCopy, StaysSparseWithTheSameBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, SparseCopy,
-                         ::testing::Values(PublishRow{"kernel_copy", {}},
+                         ::testing::Values(PublishRow{"kernel_copy", kNoClone},
                                            PublishRow{"reads_and_writes", kNoKernelCopy},
-                                           PublishRow{"hidden_file", kNoUnnamedFiles}),
+                                           PublishRow{"hidden_file", kNoCloneNoUnnamedFiles}),
                          [](const auto& info) { return std::string(info.param.first); });
 
 // A copy stopped by Cancel or by SIGTERM leaves no file and the target it
@@ -226,9 +231,9 @@ struct StopRow {
 
 class StoppedCopy : public CopyTest, public ::testing::WithParamInterface<StopRow> {
 protected:
-    // Copies in a child process, under a guard as the program does, with a
-    // progress callback slow enough for a SIGTERM to arrive midway; returns
-    // the child's wait status.
+    // Copies in a child process, under a guard as the program does, whose
+    // progress callback waits midway, after the first chunk, until SIGTERM
+    // arrives; returns the child's wait status.
     int copyEndedBySigterm(Overwrite overwrite) {
         int pipeFds[2];
         if (::pipe(pipeFds) != 0)
@@ -240,10 +245,13 @@ protected:
                 const TerminationGuard guard;
                 try {
                     copyToTitle(source, dir(), "SAMPLE TITLE", overwrite,
-                                [&](std::uint64_t done, std::uint64_t) {
-                                    if (done == 0 && ::write(pipeFds[1], "c", 1) != 1)
+                                [&](std::uint64_t done, std::uint64_t total) {
+                                    if (done == 0 || done == total)
+                                        return true;
+                                    if (::write(pipeFds[1], "c", 1) != 1)
                                         ::_exit(3);
-                                    ::usleep(20000);
+                                    while (!terminationRequested())
+                                        ::usleep(1000);
                                     return true;
                                 });
                 } catch (const FileError&) {
@@ -299,12 +307,12 @@ TEST_P(StoppedCopy, LeavesNothingAndTheTargetAsItWas) {
 INSTANTIATE_TEST_SUITE_P(
     Stops, StoppedCopy,
     ::testing::Values(StopRow{"cancelled_at_start", Stop::CancelAtStart, false, {}},
-                      StopRow{"cancelled_midway_replacing", Stop::CancelMidway, true, {}},
+                      StopRow{"cancelled_midway_replacing", Stop::CancelMidway, true, kNoClone},
                       StopRow{"cancelled_midway_hidden_file_replacing", Stop::CancelMidway, true,
-                              kNoUnnamedFiles},
-                      StopRow{"terminated_midway", Stop::Terminate, false, {}},
+                              kNoCloneNoUnnamedFiles},
+                      StopRow{"terminated_midway", Stop::Terminate, false, kNoClone},
                       StopRow{"terminated_midway_hidden_file_replacing", Stop::Terminate, true,
-                              kNoUnnamedFiles}),
+                              kNoCloneNoUnnamedFiles}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CopyTest, ExistingTargetReplacedOnlyWithConsent) {
@@ -504,5 +512,56 @@ INSTANTIATE_TEST_SUITE_P(
         FailedAppendRow{"dangling_links_target_kept_for_other_writer", nullptr, true, true,
                         "ours\nother\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// While another program holds the list file's lock, the append waits without
+// blocking, asking progress between tries: a "stop" ends it appending
+// nothing, otherwise it appends once the lock is given up.
+using LockRow = std::pair<const char*, bool>; // name, whether progress says stop
+
+class LockedAppend : public ScratchDirTest, public ::testing::WithParamInterface<LockRow> {};
+
+TEST_P(LockedAppend, WaitsAskingProgress) {
+    const bool stop = GetParam().second;
+    const std::string list = path("list.txt");
+    writeFile(list, {'o', 'l', 'd', '\n'});
+    int locked[2], release[2];
+    ASSERT_TRUE(::pipe(locked) == 0 && ::pipe(release) == 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        ::close(release[1]);
+        const int fd = ::open(list.c_str(), O_RDONLY | O_CLOEXEC);
+        char end = 0;
+        const bool held = ::flock(fd, LOCK_EX) == 0 && ::write(locked[1], "l", 1) == 1;
+        ::_exit(held && ::read(release[0], &end, 1) >= 0 ? 0 : 2); // the exit unlocks
+    }
+    ::close(release[0]);
+    ::close(locked[1]);
+    char answer = 0;
+    ASSERT_EQ(::read(locked[0], &answer, 1), 1) << "the other program could not lock";
+    ::close(locked[0]);
+    int calls = 0;
+    const auto progress = [&](std::uint64_t, std::uint64_t) {
+        if (++calls == 3 && !stop)
+            ::close(std::exchange(release[1], -1)); // the holder gives the lock up
+        return !(stop && calls == 3);
+    };
+    try {
+        appendToFile(list, "ours\n", progress);
+        EXPECT_FALSE(stop) << "the append went on after progress said stop";
+    } catch (const FileError& error) {
+        EXPECT_TRUE(stop && error.kind() == FileError::Kind::Cancelled) << error.what();
+    }
+    EXPECT_GE(calls, 3) << "the append did not wait for the lock";
+    ::close(release[1]);
+    ::waitpid(holder, nullptr, 0);
+    const std::string after = stop ? "old\n" : "old\nours\n";
+    EXPECT_EQ(readFile(list), Bytes(after.begin(), after.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, LockedAppend,
+                         ::testing::Values(LockRow{"stopped_appends_nothing", true},
+                                           LockRow{"appends_once_unlocked", false}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 } // namespace

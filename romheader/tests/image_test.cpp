@@ -79,6 +79,7 @@ struct RetitleRow {
     const char* title;
     std::optional<std::uint8_t> storedCheck; // replaces the valid 0x50
     std::uint8_t checkAfter;
+    bool validAfter; // what writeTitle says of the check byte
 };
 
 class Retitle : public ScratchDirTest, public ::testing::WithParamInterface<RetitleRow> {};
@@ -92,7 +93,7 @@ TEST_P(Retitle, ChangesOnlyTitleAndCheck) {
     writeFile(image, before);
 
     const TitleBytes title = encodeTitle(row.title);
-    writeTitle(image, title);
+    EXPECT_EQ(writeTitle(image, title), row.validAfter) << "wrong word on the check byte";
 
     Bytes expected = before;
     std::copy(title.begin(), title.end(), expected.begin() + kTitleOffset);
@@ -105,9 +106,9 @@ TEST_P(Retitle, ChangesOnlyTitleAndCheck) {
 
 INSTANTIATE_TEST_SUITE_P(
     Titles, Retitle,
-    ::testing::Values(RetitleRow{"valid_check_kept_valid", "MY GAME", std::nullopt, 0x34},
-                      RetitleRow{"new_title_valid_check", "NEW TITLE", std::nullopt, 0xC8},
-                      RetitleRow{"wrong_check_left_alone", "NEW TITLE", 0x12, 0x12}),
+    ::testing::Values(RetitleRow{"valid_check_kept_valid", "MY GAME", std::nullopt, 0x34, true},
+                      RetitleRow{"new_title_valid_check", "NEW TITLE", std::nullopt, 0xC8, true},
+                      RetitleRow{"wrong_check_left_alone", "NEW TITLE", 0x12, 0x12, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class ShortImageWrite : public ScratchDirTest, public ::testing::WithParamInterface<std::size_t> {};
@@ -135,6 +136,63 @@ TEST_P(ShortImageWrite, RefusedAndUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, ShortImageWrite, ::testing::Values(0, 100, 191), lengthName);
+
+// Given the identity of the file whose header was read, the write, the copy
+// and the repair refuse another file renamed over its path since, and go on
+// with the file itself.
+using IdentityOperation = std::function<void(const std::string&, const FileIdentity*)>;
+struct IdentityRow {
+    const char* name;
+    IdentityOperation operation;
+    bool replaced;
+};
+
+class ReplacedImage : public ScratchDirTest, public ::testing::WithParamInterface<IdentityRow> {};
+
+TEST_P(ReplacedImage, RefusedTouchingNothing) {
+    const IdentityRow& row = GetParam();
+    Bytes bytes = sampleImage();
+    bytes[kCheckOffset] = 0x51; // something to repair
+    const std::string image = path("sample.gba");
+    writeFile(image, bytes);
+    RomHeader shown;
+    readHeader(image, shown);
+    if (row.replaced) {
+        // The same bytes in another file: only its identity tells them apart.
+        writeFile(path("other.gba"), bytes);
+        ASSERT_EQ(::rename(path("other.gba").c_str(), image.c_str()), 0);
+    }
+    try {
+        row.operation(image, &shown.identity);
+        EXPECT_FALSE(row.replaced) << "the file renamed over the image was used";
+    } catch (const FileError& error) {
+        EXPECT_TRUE(row.replaced && error.kind() == FileError::Kind::Changed) << error.what();
+        EXPECT_NE(std::string(error.what()).find(image), std::string::npos) << error.what();
+    }
+    if (row.replaced) {
+        EXPECT_EQ(readFile(image), bytes) << "the other file changed";
+        EXPECT_EQ(namesIn(dir()), std::vector<std::string>{"sample.gba"}) << "a file was made";
+    }
+}
+
+const IdentityOperation kWriteShown = [](const std::string& p, const FileIdentity* shown) {
+    (void)writeTitle(p, encodeTitle("NEW TITLE"), shown);
+};
+const IdentityOperation kCopyShown = [](const std::string& p, const FileIdentity* shown) {
+    (void)copyToTitle(p, p.substr(0, p.rfind('/')), "COPY", Overwrite::Refuse, {}, shown);
+};
+const IdentityOperation kRepairShown = [](const std::string& p, const FileIdentity* shown) {
+    repairHeader(p, planRepair(p), shown);
+};
+
+INSTANTIATE_TEST_SUITE_P(Operations, ReplacedImage,
+                         ::testing::Values(IdentityRow{"write_replaced", kWriteShown, true},
+                                           IdentityRow{"copy_replaced", kCopyShown, true},
+                                           IdentityRow{"repair_replaced", kRepairShown, true},
+                                           IdentityRow{"write_shown_file", kWriteShown, false},
+                                           IdentityRow{"copy_shown_file", kCopyShown, false},
+                                           IdentityRow{"repair_shown_file", kRepairShown, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ImageFileTest, WholeHeaderOf192BytesIsWritable) {
     const std::string image = path("exact.gba");

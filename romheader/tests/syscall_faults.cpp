@@ -9,7 +9,9 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -141,6 +143,20 @@ ssize_t copy_file_range(int from, off64_t* fromOffset, int to, off64_t* toOffset
     KELVO_FAIL_IF_ARMED("copy_file_range");
     static auto* const real = next<decltype(copy_file_range)>("copy_file_range");
     return real(from, fromOffset, to, toOffset, size, flags);
+}
+
+int ioctl(int fd, unsigned long request, ...) noexcept {
+    if (request == FICLONE) {
+        KELVO_FAIL_IF_ARMED("FICLONE");
+    }
+    // An ioctl takes at most one argument, an integer or a pointer; passed on
+    // as a pointer it keeps its bits.
+    va_list args;
+    va_start(args, request);
+    void* const argument = va_arg(args, void*);
+    va_end(args);
+    static auto* const real = next<int(int, unsigned long, ...)>("ioctl");
+    return real(fd, request, argument);
 }
 
 } // extern "C"

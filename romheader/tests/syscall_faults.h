@@ -10,9 +10,10 @@
 namespace kelvo::test {
 
 // While alive, each call to `call` fails with `error` without being made:
-// "renameat2", "link", "linkat", "write", "fsync", "copy_file_range", or
-// "O_TMPFILE" for an open that asks for an unnamed file. `before` runs first,
-// at every failure, with the faults held off (so it may make the same call).
+// "renameat2", "link", "linkat", "write", "fsync", "copy_file_range",
+// "O_TMPFILE" for an open that asks for an unnamed file, or "FICLONE" for
+// the ioctl that clones a file. `before` runs first, at every failure, with
+// the faults held off (so it may make the same call).
 class SyscallFault {
 public:
     SyscallFault(std::string call, int error, std::function<void()> before = {});
