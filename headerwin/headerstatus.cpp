@@ -39,16 +39,12 @@ void HeaderWindow::tellTitleRefused(const QString& unstorable, const QString& pa
                        .arg(unstorable, notInSet, pastLimit, tooMany));
 }
 
-QString HeaderWindow::writtenStatus() const {
-    const QString written =
-        QStringLiteral("Wrote \"%1\" to %2").arg(txtheader->text(), displayText(baseName(romPath)));
-    RomHeader now;
-    if (attempt([&] { readHeader(romPath, now); }))
-        return written + QLatin1Char('.');
-    return written + (now.checkValid() ? QStringLiteral("; check kept valid.")
-                                       : QStringLiteral("; its check was already wrong and is left "
-                                                        "as it was (\"Repair Header\" in the Image "
-                                                        "menu can mend it)."));
+QString HeaderWindow::writtenStatus(bool checkValid) const {
+    return QStringLiteral("Wrote \"%1\" to %2")
+               .arg(txtheader->text(), displayText(baseName(romPath))) +
+           (checkValid ? QStringLiteral("; check kept valid.")
+                       : QStringLiteral("; its check was already wrong and is left as it was "
+                                        "(\"Repair Header\" in the Image menu can mend it)."));
 }
 
 QString HeaderWindow::copiedStatus(const std::string& target) const {

@@ -307,7 +307,9 @@ void HeaderWindow::refreshLists() {
 // A re-read that lost the file whose header is shown leaves the window as a
 // directory change does, so "Edit Header" never writes a file other than the one shown.
 void HeaderWindow::followShownFile() {
-    if (!headerShown_ || File1->FileName() == baseName(romPath))
+    // Another file renamed over it (a download finishing, a sync tool) went away as well.
+    if (!headerShown_ ||
+        (File1->FileName() == baseName(romPath) && fileIdentity(romPath) == header.identity))
         return;
     forgetShownImage();
     showStatus(QStringLiteral("%1 went away; its header is no longer shown.")
@@ -405,9 +407,9 @@ void HeaderWindow::showCheck(const RomHeader& shown) {
 void HeaderWindow::cmdEdit_Click() {
     romPath = joinPath(File1->Path(), File1->FileName());
     editTitle = encodeTitle(txtheader->text().toStdString());
-    writeTitle(romPath, editTitle);
+    const bool checkValid = writeTitle(romPath, editTitle, shownIdentity());
     File1->Refresh();
-    showStatus(writtenStatus());
+    showStatus(writtenStatus(checkValid));
 }
 
 void HeaderWindow::cmdRen_Click() {
@@ -445,15 +447,23 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
     const std::string source = romPath;
     const std::string directory = File1->Path();
     try {
-        return copyToTitle(source, directory, title, overwrite,
-                           [&progress](std::uint64_t done, std::uint64_t total) {
-                               return progress.step(done, total);
-                           });
+        return copyToTitle(
+            source, directory, title, overwrite,
+            [&progress](std::uint64_t done, std::uint64_t total) {
+                return progress.step(done, total);
+            },
+            shownIdentity());
     } catch (const FileError& error) {
         if (error.kind() != FileError::Kind::Cancelled)
             throw;
         return std::nullopt;
     }
+}
+
+const FileIdentity* HeaderWindow::shownIdentity() const {
+    // The buttons also work after a click that could not read the file; then
+    // there is nothing to compare with.
+    return headerShown_ ? &header.identity : nullptr;
 }
 
 void HeaderWindow::cmdExit_Click() {

@@ -100,6 +100,9 @@ private:
     std::optional<std::string> copyImage(const std::string& title, Overwrite overwrite);
 
     void clearImageInfo();
+    // The identity of the file whose header is shown, for the operations to
+    // check that the path still names it; nullptr when no header is shown.
+    [[nodiscard]] const FileIdentity* shownIdentity() const;
     // The state after a directory change: no header shown, the file buttons off.
     void forgetShownImage();
     void showCheck(const RomHeader& shown);
@@ -115,7 +118,7 @@ private:
     void followShownFile();
     // What the status line says after an action, naming its file.
     void tellTitleRefused(const QString& unstorable, const QString& pastLimit);
-    [[nodiscard]] QString writtenStatus() const;
+    [[nodiscard]] QString writtenStatus(bool checkValid) const;
     [[nodiscard]] QString copiedStatus(const std::string& target) const;
 
     // Runs one handler; a failure becomes a message box and the window carries on.

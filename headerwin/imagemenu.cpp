@@ -118,7 +118,7 @@ void HeaderWindow::repairShownHeader() {
     if (!confirm(this, question + logoNote) || !headerShown_)
         return;
 
-    repairHeader(path, plan);
+    repairHeader(path, plan, shownIdentity());
     readHeader(path, header);
     showCheck(header);
     showStatus(QStringLiteral("Repaired the header of %1; its check byte is valid.%2")

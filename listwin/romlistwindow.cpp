@@ -305,7 +305,19 @@ void RomListWindow::cmdMake_Click() {
         }
         if (terminationRequested())
             return;
-        appendToFile(path, formatListBlock(columns, entries));
+        // Another program holding list.txt's lock makes the append wait; a
+        // long wait shows and can be cancelled like the reading.
+        DelayedProgress waiting(this, QStringLiteral("Waiting for list.txt to be free..."),
+                                progressDelayMs_);
+        try {
+            appendToFile(path, formatListBlock(columns, entries),
+                         [&waiting](std::uint64_t, std::uint64_t) { return waiting.step(0, 0); });
+        } catch (const FileError& error) {
+            if (error.kind() != FileError::Kind::Cancelled)
+                throw;
+            showStatus(QStringLiteral("Cancelled; nothing was written."));
+            return;
+        }
     }
     showStatus(QStringLiteral("Listed %1 files in %2").arg(entries.size()).arg(fromUtf8(path)));
 

@@ -142,6 +142,13 @@ std::string joinPath(std::string_view directoryPath, std::string_view name) {
     return path;
 }
 
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return identityOf(info);
+}
+
 std::int64_t imageLength(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)

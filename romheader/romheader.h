@@ -187,6 +187,9 @@ inline constexpr char kDirSeparator =
 // Directory path + name, with one separator between them (none added after a root).
 [[nodiscard]] std::string joinPath(std::string_view directoryPath, std::string_view name);
 
+// Which file `path` names now (links followed); nothing when it names none.
+[[nodiscard]] std::optional<FileIdentity> fileIdentity(const std::string& path);
+
 // Length of a regular file in bytes, from the file system.
 [[nodiscard]] std::int64_t imageLength(const std::string& path);
 
