@@ -470,6 +470,14 @@ void HeaderWindow::cmdExit_Click() {
     close();
 }
 
+bool HeaderWindow::event(QEvent* event) {
+    // Hovering a menu entry sends its status tip, empty here, which would
+    // wipe what the status line says about the last action.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
 void HeaderWindow::closeEvent(QCloseEvent* event) {
     // Closing the main window ends the program, whatever other windows are open.
     event->accept();

@@ -72,6 +72,7 @@ signals:
     void failureReported(const QString& message);
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     // One image file or one directory is taken, as openPath takes it.
     void dragEnterEvent(QDragEnterEvent* event) override;

@@ -384,6 +384,10 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
                  status.contains("%1") ? status.arg(dir->path()) : status);
     QCOMPARE(QAccessible::queryAccessibleInterface(window->statusBar())->text(QAccessible::Name),
              window->statusText());
+    // Hovering a menu entry (its empty status tip) leaves the line as it is.
+    QStatusTipEvent hover{QString()};
+    QApplication::sendEvent(window.get(), &hover);
+    QCOMPARE(window->statusBar()->currentMessage().isEmpty(), window->statusText().isEmpty());
     if (then == "remove" || then == "replace") { // as after a directory change
         QVERIFY(text("lblcheck").isEmpty() && !child<QPushButton>("cmdEdit")->isEnabled());
         QCOMPARE(child<FileList>("File1")->Path(), dir->path().toStdString());
