@@ -2,7 +2,6 @@
 
 #include "headerwin/browsing.h"
 #include "headerwin/directorywatch.h"
-#include "headerwin/wholeframe.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
 
@@ -10,7 +9,6 @@
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyle>
-#include <QStyleOptionFrame>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
@@ -125,8 +123,9 @@ namespace {
 } // namespace
 
 DirectoryList::DirectoryList(QWidget* parent)
-    : QListView(parent), model_(new DirectoryModel(style()->standardIcon(QStyle::SP_DirOpenIcon),
-                                                   closedFolderIcon(style()), this)),
+    : WholeFrameListView(parent),
+      model_(new DirectoryModel(style()->standardIcon(QStyle::SP_DirOpenIcon),
+                                closedFolderIcon(style()), this)),
       watch_(new DirectoryWatch(this)) {
     setModel(model_);
     setAccessibleName(QStringLiteral("Directories"));
@@ -245,16 +244,6 @@ void DirectoryList::revealHighlight() {
     // Show as many ancestors above the highlight as fit, as a tree would.
     scrollToTop();
     scrollTo(currentIndex(), EnsureVisible);
-}
-
-bool DirectoryList::event(QEvent* event) {
-    const bool handled = QListView::event(event);
-    if (event->type() == QEvent::Paint) {
-        QStyleOptionFrame option;
-        initStyleOption(&option);
-        paintWholeFrame(this, option);
-    }
-    return handled;
 }
 
 void DirectoryList::showEvent(QShowEvent* event) {

@@ -4,7 +4,7 @@
 // the current directory; a single click only moves the highlight.
 #pragma once
 
-#include <QListView>
+#include "headerwin/wholeframe.h"
 
 #include <string>
 #include <vector>
@@ -14,7 +14,7 @@ namespace kelvo {
 class DirectoryModel;
 class DirectoryWatch;
 
-class DirectoryList : public QListView {
+class DirectoryList : public WholeFrameListView {
     Q_OBJECT
 public:
     // Starts at the process's working directory.
@@ -50,7 +50,6 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool event(QEvent* event) override;
 
 private:
     void revealHighlight();

@@ -2,7 +2,6 @@
 
 #include "headerwin/browsing.h"
 #include "headerwin/directorywatch.h"
-#include "headerwin/wholeframe.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
 
@@ -10,7 +9,6 @@
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QScrollBar>
-#include <QStyleOptionFrame>
 
 #include <algorithm>
 #include <utility>
@@ -53,7 +51,7 @@ private:
 };
 
 FileList::FileList(QWidget* parent)
-    : QListView(parent), model_(new FileNameModel(this)), watch_(new DirectoryWatch(this)),
+    : WholeFrameListView(parent), model_(new FileNameModel(this)), watch_(new DirectoryWatch(this)),
       pattern_("*.*"), patterns_(parsePatterns(pattern_)) {
     setModel(model_);
     setAccessibleName(QStringLiteral("Files"));
@@ -183,16 +181,6 @@ void FileList::mousePressEvent(QMouseEvent* event) {
     const QModelIndex pressed = indexAt(event->position().toPoint());
     if (pressed.isValid() && pressed.row() == before && ListIndex() == before)
         emit Click();
-}
-
-bool FileList::event(QEvent* event) {
-    const bool handled = QListView::event(event);
-    if (event->type() == QEvent::Paint) {
-        QStyleOptionFrame option;
-        initStyleOption(&option);
-        paintWholeFrame(this, option);
-    }
-    return handled;
 }
 
 QItemSelectionModel::SelectionFlags FileList::selectionCommand(const QModelIndex& index,

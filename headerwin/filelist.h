@@ -3,7 +3,7 @@
 // flat model of names, so it holds a hundred thousand entries lightly.
 #pragma once
 
-#include <QListView>
+#include "headerwin/wholeframe.h"
 
 #include <string>
 #include <vector>
@@ -13,7 +13,7 @@ namespace kelvo {
 class DirectoryWatch;
 class FileNameModel;
 
-class FileList : public QListView {
+class FileList : public WholeFrameListView {
     Q_OBJECT
 public:
     // Starts on the process's working directory with the pattern "*.*",
@@ -60,7 +60,6 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
-    bool event(QEvent* event) override;
     // A file list keeps one name selected once the user picked one: Ctrl+click
     // and Ctrl+Space select instead of deselecting, a press below the names
     // changes nothing.

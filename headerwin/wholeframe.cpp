@@ -1,5 +1,6 @@
 #include "headerwin/wholeframe.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QImage>
 #include <QPainter>
@@ -56,6 +57,16 @@ void paintWholeFrame(QFrame* frame, const QStyleOptionFrame& option) {
     fill(x2, y1, x3, y2, right);
     fill(x0, y0, x3, y1, top);
     fill(x0, y2, x3, y3, bottom);
+}
+
+bool WholeFrameListView::event(QEvent* event) {
+    const bool handled = QListView::event(event);
+    if (event->type() == QEvent::Paint) {
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        paintWholeFrame(this, option);
+    }
+    return handled;
 }
 
 } // namespace kelvo

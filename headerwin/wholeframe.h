@@ -1,6 +1,8 @@
 // Keeps a list's frame whole at fractional scales (1.25, 1.5, 1.75...).
 #pragma once
 
+#include <QListView>
+
 class QFrame;
 class QStyleOptionFrame;
 
@@ -14,5 +16,16 @@ namespace kelvo {
 // the widget's edge and its contents) in the colour the style gives each side.
 // At whole ratios the style's own frame is left as drawn.
 void paintWholeFrame(QFrame* frame, const QStyleOptionFrame& option);
+
+// A list view whose frame is drawn whole at every scale; the browsing lists
+// derive from it.
+class WholeFrameListView : public QListView {
+    Q_OBJECT
+public:
+    using QListView::QListView;
+
+protected:
+    bool event(QEvent* event) override;
+};
 
 } // namespace kelvo
