@@ -1,6 +1,6 @@
 #include "app/artwork.h"
 #include "headerwin/headerwindow.h"
-#include "headerwin/windowkit.h"
+#include "windowkit/windowkit.h"
 #include "listwin/romlistwindow.h"
 
 #include <QApplication>

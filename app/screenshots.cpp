@@ -1,7 +1,7 @@
 // Renders both windows, showing sample images, to PNG files for the
 // documentation:  kelvo-screenshots OUTPUT_DIRECTORY
 #include "app/artwork.h"
-#include "headerwin/filelist.h"
+#include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
 #include "headerwin/imagedetailsdialog.h"
 #include "listwin/romlistwindow.h"

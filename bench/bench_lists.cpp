@@ -4,8 +4,8 @@
 // type test and a sort of the names.
 #include "benchsupport.h"
 
-#include "headerwin/directorylist.h"
-#include "headerwin/filelist.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/filelist.h"
 #include "romheader/romheader.h"
 
 #include <QCoreApplication>

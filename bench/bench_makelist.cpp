@@ -3,7 +3,7 @@
 // and one write of the same text.
 #include "benchsupport.h"
 
-#include "headerwin/filelist.h"
+#include "windowkit/filelist.h"
 #include "listwin/romlistwindow.h"
 #include "romheader/romheader.h"
 

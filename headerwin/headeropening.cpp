@@ -1,13 +1,13 @@
 // The header window's ways in from outside: a path the program is started
 // with, a file or directory dropped on the window, and a drive that goes away.
-#include "headerwin/browsing.h"
-#include "headerwin/directorylist.h"
-#include "headerwin/drivelist.h"
-#include "headerwin/failure.h"
-#include "headerwin/filelist.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/drivelist.h"
+#include "windowkit/failure.h"
+#include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
-#include "headerwin/opening.h"
-#include "headerwin/windowkit.h"
+#include "windowkit/opening.h"
+#include "windowkit/windowkit.h"
 
 #include <QDropEvent>
 #include <QStringList>

@@ -2,10 +2,10 @@
 // naming its file, its essentials first.
 #include "headerwin/headerwindow.h"
 
-#include "headerwin/browsing.h"
-#include "headerwin/directorylist.h"
-#include "headerwin/filelist.h"
-#include "headerwin/windowkit.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/filelist.h"
+#include "windowkit/windowkit.h"
 
 #include <QLineEdit>
 #include <QStatusBar>

@@ -2,8 +2,8 @@
 // write a new title into it and copy it to a file named after its title.
 #pragma once
 
-#include "headerwin/failure.h"
-#include "headerwin/progress.h"
+#include "windowkit/failure.h"
+#include "windowkit/progress.h"
 #include "romheader/romheader.h"
 
 #include <QMainWindow>

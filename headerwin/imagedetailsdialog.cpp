@@ -1,6 +1,6 @@
 #include "headerwin/imagedetailsdialog.h"
 
-#include "headerwin/windowkit.h"
+#include "windowkit/windowkit.h"
 
 #include <QApplication>
 #include <QClipboard>

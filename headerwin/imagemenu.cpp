@@ -2,10 +2,10 @@
 // image whose header is shown.
 #include "headerwin/headerwindow.h"
 
-#include "headerwin/failure.h"
+#include "windowkit/failure.h"
 #include "headerwin/imagedetailsdialog.h"
-#include "headerwin/progress.h"
-#include "headerwin/windowkit.h"
+#include "windowkit/progress.h"
+#include "windowkit/windowkit.h"
 #include "romheader/imageinfo.h"
 
 #include <QAction>

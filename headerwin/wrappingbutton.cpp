@@ -1,6 +1,6 @@
 #include "headerwin/wrappingbutton.h"
 
-#include "headerwin/twipslayout.h"
+#include "windowkit/twipslayout.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>

@@ -1,13 +1,13 @@
 #include "listwin/romlistwindow.h"
 
-#include "headerwin/browsing.h"
-#include "headerwin/directorylist.h"
-#include "headerwin/drivelist.h"
-#include "headerwin/failure.h"
-#include "headerwin/filelist.h"
-#include "headerwin/opening.h"
-#include "headerwin/twipslayout.h"
-#include "headerwin/windowkit.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/drivelist.h"
+#include "windowkit/failure.h"
+#include "windowkit/filelist.h"
+#include "windowkit/opening.h"
+#include "windowkit/twipslayout.h"
+#include "windowkit/windowkit.h"
 #include "romheader/termination.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // working directory.
 #pragma once
 
-#include "headerwin/progress.h"
+#include "windowkit/progress.h"
 #include "listwin/listfile.h"
 
 #include <QWidget>

@@ -1,12 +1,12 @@
 // Drives the header window through its controls with real mouse and key
 // events, on images built in a fresh temporary directory.
-#include "headerwin/directorylist.h"
-#include "headerwin/drivelist.h"
-#include "headerwin/filelist.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/drivelist.h"
+#include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
 #include "headerwin/imagedetailsdialog.h"
-#include "headerwin/progress.h"
-#include "headerwin/windowkit.h"
+#include "windowkit/progress.h"
+#include "windowkit/windowkit.h"
 #include "headerwin/wrappingbutton.h"
 #include "romheader/romheader.h"
 #include "testsupport.h"

@@ -2,9 +2,9 @@
 
 #include "testsupport.h"
 
-#include "headerwin/browsing.h"
-#include "headerwin/directorylist.h"
-#include "headerwin/filelist.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
 #include "listwin/romlistwindow.h"
 

@@ -7,8 +7,8 @@
 #include "programdriver.h"
 #include "treesnapshot.h"
 
-#include "headerwin/directorylist.h"
-#include "headerwin/filelist.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
 #include "listwin/romlistwindow.h"
 

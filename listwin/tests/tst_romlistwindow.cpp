@@ -1,8 +1,8 @@
 // Drives the ROM list window and its opening from the header window with
 // real events, in a fresh temporary working directory.
-#include "headerwin/directorylist.h"
-#include "headerwin/drivelist.h"
-#include "headerwin/filelist.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/drivelist.h"
+#include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
 #include "listwin/romlistwindow.h"
 #include "testsupport.h"

@@ -1,6 +1,6 @@
 // The drive list: which drive holds a path, a drive's current directory, and
 // one Change per change of selection.
-#include "headerwin/drivelist.h"
+#include "windowkit/drivelist.h"
 #include "listtestsupport.h"
 
 #include <QDir>

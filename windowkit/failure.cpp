@@ -1,4 +1,4 @@
-#include "headerwin/failure.h"
+#include "windowkit/failure.h"
 
 #include <QMessageBox>
 

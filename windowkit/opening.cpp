@@ -1,9 +1,9 @@
-#include "headerwin/opening.h"
+#include "windowkit/opening.h"
 
-#include "headerwin/browsing.h"
-#include "headerwin/directorylist.h"
-#include "headerwin/drivelist.h"
-#include "headerwin/filelist.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/drivelist.h"
+#include "windowkit/filelist.h"
 #include "romheader/romheader.h"
 
 #include <QMimeData>

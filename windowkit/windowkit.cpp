@@ -1,4 +1,4 @@
-#include "headerwin/windowkit.h"
+#include "windowkit/windowkit.h"
 
 #include "romheader/romheader.h"
 

@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "headerwin/filelist.h"
+#include "windowkit/filelist.h"
 #include "romheader/romheader.h"
 
 #include <QAbstractButton>

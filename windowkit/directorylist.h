@@ -4,7 +4,7 @@
 // the current directory; a single click only moves the highlight.
 #pragma once
 
-#include "headerwin/wholeframe.h"
+#include "windowkit/wholeframe.h"
 
 #include <string>
 #include <vector>

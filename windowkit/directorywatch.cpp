@@ -1,7 +1,7 @@
-#include "headerwin/directorywatch.h"
+#include "windowkit/directorywatch.h"
 
-#include "headerwin/browsing.h"
-#include "headerwin/progress.h"
+#include "windowkit/browsing.h"
+#include "windowkit/progress.h"
 
 #include <QCoreApplication>
 #include <QFileSystemWatcher>

@@ -1,6 +1,6 @@
-#include "headerwin/progress.h"
+#include "windowkit/progress.h"
 
-#include "headerwin/failure.h"
+#include "windowkit/failure.h"
 #include "romheader/termination.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 // The directory list: its entries, and when Path changes and Change is raised.
-#include "headerwin/directorylist.h"
+#include "windowkit/directorylist.h"
 #include "listtestsupport.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"

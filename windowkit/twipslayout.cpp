@@ -1,4 +1,4 @@
-#include "headerwin/twipslayout.h"
+#include "windowkit/twipslayout.h"
 
 #include <QComboBox>
 #include <QFontMetrics>

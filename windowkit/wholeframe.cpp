@@ -1,4 +1,4 @@
-#include "headerwin/wholeframe.h"
+#include "windowkit/wholeframe.h"
 
 #include <QEvent>
 #include <QFrame>

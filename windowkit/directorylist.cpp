@@ -1,7 +1,7 @@
-#include "headerwin/directorylist.h"
+#include "windowkit/directorylist.h"
 
-#include "headerwin/browsing.h"
-#include "headerwin/directorywatch.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorywatch.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
 

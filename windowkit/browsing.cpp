@@ -1,4 +1,4 @@
-#include "headerwin/browsing.h"
+#include "windowkit/browsing.h"
 
 #include "romheader/romheader.h"
 

@@ -1,7 +1,7 @@
-#include "headerwin/drivelist.h"
+#include "windowkit/drivelist.h"
 
-#include "headerwin/browsing.h"
-#include "headerwin/progress.h"
+#include "windowkit/browsing.h"
+#include "windowkit/progress.h"
 
 #include <QScopedValueRollback>
 #include <QSocketNotifier>

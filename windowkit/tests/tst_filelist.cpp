@@ -1,6 +1,6 @@
 // The file list: which names it shows, and exactly when it raises Click.
-#include "headerwin/directorywatch.h"
-#include "headerwin/filelist.h"
+#include "windowkit/directorywatch.h"
+#include "windowkit/filelist.h"
 #include "listtestsupport.h"
 #include "romheader/romheader.h"
 

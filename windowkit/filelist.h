@@ -3,7 +3,7 @@
 // flat model of names, so it holds a hundred thousand entries lightly.
 #pragma once
 
-#include "headerwin/wholeframe.h"
+#include "windowkit/wholeframe.h"
 
 #include <string>
 #include <vector>
