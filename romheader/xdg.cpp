@@ -1,0 +1,114 @@
+#include "romheader/xdg.h"
+
+#include "romheader/posixio.h"
+#include "romheader/romheader.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+
+namespace kelvo {
+
+namespace {
+
+std::string homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    // A service or a cron job may run without HOME.
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir)
+        return user->pw_dir;
+    return {};
+}
+
+std::string baseDirectory(const char* variable, const char* fallback) {
+    if (const char* value = std::getenv(variable); value && value[0] == '/')
+        return value;
+    const std::string home = homeDirectory();
+    return home.empty() ? std::string() : joinPath(home, fallback);
+}
+
+std::string programDirectory(const char* variable, const char* fallback) {
+    const std::string base = baseDirectory(variable, fallback);
+    return base.empty() ? std::string() : joinPath(base, "kelvo-gba");
+}
+
+std::string temporaryNameBeside(const std::string& path) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937_64 random{std::random_device{}()};
+    std::string name = path + ".kelvo-new-";
+    for (int i = 0; i < 8; ++i)
+        name += kLetters[random() % (sizeof kLetters - 1)];
+    return name;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+std::string configDirectory() {
+    return programDirectory("XDG_CONFIG_HOME", ".config");
+}
+
+std::string cacheDirectory() {
+    return programDirectory("XDG_CACHE_HOME", ".cache");
+}
+
+void makeDirectories(const std::string& directory) {
+    if (directory.empty())
+        return;
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode))
+            posix::throwNotRegular("create the directory", directory, info.st_mode);
+        return;
+    }
+    const std::string parent = parentOf(directory);
+    if (parent != directory)
+        makeDirectories(parent);
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST)
+        posix::throwSystem("create the directory", directory, errno);
+}
+
+void replaceFileAtomically(const std::string& path, std::string_view data) {
+    mode_t mode = 0666;
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0)
+        mode = old.st_mode & 07777;
+
+    std::string temporary;
+    UniqueFd fd;
+    for (int attempt = 0; !fd; ++attempt) {
+        temporary = temporaryNameBeside(path);
+        fd = UniqueFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (!fd && (errno != EEXIST || attempt == 100))
+            posix::throwSystem("write", path, errno);
+    }
+    try {
+        // An existing file keeps its mode even where the umask would narrow it.
+        if (old.st_mode != 0 && ::fchmod(fd.get(), mode) != 0)
+            posix::throwSystem("write", path, errno);
+        posix::writeAt(fd.get(),
+                       std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()),
+                       0, path);
+        if (::fsync(fd.get()) != 0 || fd.close() != 0)
+            posix::throwSystem("write", path, errno);
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            posix::throwSystem("write", path, errno);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    posix::syncDirectory(parentOf(path));
+}
+
+} // namespace kelvo
