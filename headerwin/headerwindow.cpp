@@ -373,7 +373,17 @@ void HeaderWindow::File1_Click() {
     const auto failure = attempt([this] {
         // One open measures the image and reads its header: the size comes
         // from the same open file, so a second path lookup is saved.
-        readHeader(romPath, header);
+        try {
+            readHeader(romPath, header);
+        } catch (const FileError& error) {
+            if (error.kind() != FileError::Kind::Cancelled)
+                throw;
+            // The user gave up waiting for another program's lease: no failure.
+            forgetShownImage();
+            showStatus(QStringLiteral("Stopped waiting for %1; no header is shown.")
+                           .arg(displayText(baseName(romPath))));
+            return;
+        }
         lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
         lblsizemb->setText(
             fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));

@@ -264,8 +264,12 @@ bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
     const std::string directory = File2->Path();
     entries.reserve(names.size());
     DelayedProgress progress(this, QStringLiteral("Reading headers..."), progressDelayMs_);
+    std::size_t i = 0;
+    // A file another program holds a lease on makes its read wait: the wait
+    // shows as this run's progress, and Cancel stops the run.
+    const WaitsAsSteps waits([&] { return progress.step(i, names.size()); });
 
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (; i < names.size(); ++i) {
         if (terminationRequested())
             return false;
         // Stay on the one UI thread, but keep the window alive on long runs.
@@ -278,6 +282,8 @@ bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
             readHeader(joinPath(directory, names[i]), header);
             entry.header = header;
         } catch (const FileError& error) {
+            if (error.kind() == FileError::Kind::Cancelled)
+                return false;
             unreadable.push_back(error.what());
         }
     }

@@ -2,7 +2,9 @@
 // is cloned where the file system shares blocks, else copied extent by
 // extent with its holes kept, into a file that gets the target's name only
 // when complete and on disk. A failure, a cancel or a termination signal
-// leaves nothing behind and an existing target as it was.
+// leaves nothing behind and an existing target as it was; what a kill leaves
+// (see partialfile.h) the next copy into that directory removes.
+#include "romheader/partialfile.h"
 #include "romheader/posixio.h"
 #include "romheader/romheader.h"
 #include "romheader/termination.h"
@@ -16,7 +18,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 #include <vector>
 
 namespace kelvo {
@@ -41,23 +42,13 @@ bool unsupportedHere(int code) {
                     EEXIST);
 }
 
-// A dot name beside the target, which the file lists do not show.
-std::string hiddenName(const std::string& directoryPath) {
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static std::mt19937_64 random{std::random_device{}()};
-    std::string name = ".kelvo-";
-    for (int i = 0; i < 8; ++i)
-        name += kLetters[random() % (sizeof kLetters - 1)];
-    return joinPath(directoryPath, name + ".tmp");
-}
-
 // The copy being written. Where the file system can (O_TMPFILE), it is a file
 // without a name in the target's directory: nothing of it can stay behind,
 // whatever ends the program. Elsewhere (FAT and exFAT cards) it is a hidden
-// file, removed by the destructor unless it became the target. Either way it
-// is created with the source's permission bits, which the kernel masks with
-// the umask (or the directory's default ACL), as for cp.
+// partial file (see partialfile.h), removed by the destructor unless it
+// became the target, and by a later copy's sweep if a kill left it. Either
+// way it is created with the source's permission bits, which the kernel
+// masks with the umask (or the directory's default ACL), as for cp.
 class PendingCopy {
 public:
     PendingCopy(const std::string& directoryPath, const std::string& target, mode_t mode)
@@ -69,16 +60,7 @@ public:
         // An old kernel takes O_TMPFILE for a directory opened for writing.
         if (const int code = errno; !unsupportedHere(code) && code != EISDIR)
             throwSystem("copy to", target_, code);
-        for (int attempt = 0;; ++attempt) {
-            const std::string name = hiddenName(directory_);
-            fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-            if (fd_) {
-                hidden_ = name;
-                return;
-            }
-            if (const int code = errno; code != EEXIST || attempt == 100)
-                throwSystem("copy to", target_, code);
-        }
+        fd_ = createPartial(directory_, mode, hidden_, lock_, "copy to", target_);
     }
     PendingCopy(const PendingCopy&) = delete;
     PendingCopy& operator=(const PendingCopy&) = delete;
@@ -127,9 +109,11 @@ public:
                 return;
             }
             // rename replaces atomically but needs a name to move: a hidden
-            // one that lives only for this instant.
+            // one that lives only for this instant, locked as a partial file
+            // (the descriptor holding the lock stays open past the rename).
+            (void)lockPartial(fd_.get());
             for (int attempt = 0; hidden_.empty(); ++attempt) {
-                const std::string name = hiddenName(directory_);
+                const std::string name = newPartialName(directory_);
                 if (const int code = linkAs(name)) {
                     if (code != EEXIST || attempt == 100)
                         throwSystem("copy to", target_, code);
@@ -195,6 +179,7 @@ private:
     std::string target_;
     UniqueFd fd_;
     std::string hidden_; // the copy's hidden name while it has one
+    UniqueFd lock_;      // holds a created partial file's lock once fd_ is closed
 };
 
 // Moves the source's bytes into the pending copy, asking `progress` and
@@ -212,6 +197,7 @@ public:
         // A clone shares the blocks (btrfs, XFS): no data moves at all.
         if (::ioctl(to_, FICLONE, from_) == 0) {
             checkpoint(length_);
+            copyToTheEnd();
             return;
         }
         // Only the data extents are copied, so holes stay holes.
@@ -235,9 +221,26 @@ public:
         if (::ftruncate(to_, length_) != 0)
             throwSystem("copy to", target_, errno);
         checkpoint(length_);
+        copyToTheEnd();
     }
 
 private:
+    // The size the file system gave can fall short of what the file holds: a
+    // file in /proc or /sys says 0, some FUSE files say less, and a file may
+    // grow while it is copied. Like cp, the copy reads on until the end.
+    void copyToTheEnd() {
+        // copy_file_range answers 0 at once for such files; plain reads do not.
+        kernelCopies_ = false;
+        for (;;) {
+            const ssize_t n = copyChunk(length_, kCopyChunk);
+            if (n == 0)
+                return;
+            if (n > 0)
+                length_ += n;
+            checkpoint(length_);
+        }
+    }
+
     void checkpoint(off_t done) const {
         const auto total = static_cast<std::uint64_t>(length_);
         if ((progress_ && !progress_(static_cast<std::uint64_t>(done), total)) ||
@@ -338,6 +341,8 @@ std::string copyToTitle(const std::string& sourcePath, const std::string& direct
         throwSystem("copy to", target, errno);
     }
 
+    // What killed copies left here goes first; nothing else removes it.
+    sweepPartials(directoryPath);
     // The copy gets the source's permission bits, not its owner, set-id bits
     // or timestamps: it is a new file made now.
     PendingCopy copy(directoryPath, target, sourceInfo.st_mode & 0777);
@@ -345,7 +350,7 @@ std::string copyToTitle(const std::string& sourcePath, const std::string& direct
     copy.sync();
     copy.publish(overwrite);
     copy.syncPublished();
-    syncDirectory(directoryPath);
+    syncDirectory(directoryPath, target);
     return target;
 }
 

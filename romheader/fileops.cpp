@@ -235,6 +235,15 @@ void appendToFile(const std::string& path, std::string_view data, const Progress
         takeBack(list, start, end, onlyOurs);
         throwSystem("append to", path, code);
     }
+    // A file this press created is durable only once its name is.
+    if (!list.created.empty()) {
+        try {
+            syncDirectory(parentOf(list.created), list.created);
+        } catch (const FileError&) {
+            takeBack(list, start, end, onlyOurs);
+            throw;
+        }
+    }
     if (list.fd.close() != 0)
         throwSystem("append to", path, errno);
 }

@@ -1,10 +1,17 @@
 #include "romheader/posixio.h"
 
+#include "romheader/termination.h"
+
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <fstream>
 #include <system_error>
+#include <utility>
 
 namespace kelvo::posix {
 
@@ -14,25 +21,38 @@ using Kind = FileError::Kind;
 
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY;
 
-WaitObserver waitObserver = nullptr;
+WaitObserver* waitObserver = nullptr;
 
-// Tells the observer about a wait for as long as this lives.
+// One wait as the observer hears it: asked at each try, told the end once
+// it was asked.
 class ObservedWait {
 public:
-    explicit ObservedWait(bool waits) : waits_(waits && waitObserver) {
-        if (waits_)
-            waitObserver(true);
-    }
+    explicit ObservedWait(const std::string& path) : path_(path) {}
     ~ObservedWait() {
-        if (waits_)
-            waitObserver(false);
+        if (observer_)
+            observer_->waitEnded();
     }
     ObservedWait(const ObservedWait&) = delete;
     ObservedWait& operator=(const ObservedWait&) = delete;
 
+    [[nodiscard]] bool goOn() {
+        if (!observer_)
+            observer_ = waitObserver;
+        return !observer_ || observer_->goOn(path_);
+    }
+
 private:
-    bool waits_;
+    const std::string& path_;
+    WaitObserver* observer_ = nullptr;
 };
+
+// How long the kernel gives a lease holder before it breaks the lease itself.
+std::chrono::seconds leaseBreakTime() {
+    std::ifstream setting("/proc/sys/fs/lease-break-time");
+    long seconds = 45;
+    setting >> seconds;
+    return std::chrono::seconds(std::max(seconds, 0L));
+}
 
 const char* fileTypeName(mode_t mode) {
     if (S_ISDIR(mode))
@@ -69,12 +89,42 @@ bool needsTheDescriptorRoute(int code) {
            code == ENODEV;
 }
 
+// Opens the file the handle `self` (a /proc/self/fd path) leads to, whose
+// first open answered `code`, waiting out a lease: a non-blocking open starts
+// the lease's break and answers EWOULDBLOCK while the holder keeps it, so it
+// is tried again every few milliseconds, asking the observer whether to go
+// on. The kernel breaks a lease itself after the lease-break time; what
+// still refuses after that is no lease, and gets one blocking open, as it
+// did before leases were waited out this way.
+UniqueFd openWaitingOutLease(const std::string& self, int flags, const std::string& path,
+                             int& code) {
+    constexpr timespec kRetryDelay{0, 5'000'000};
+    int tryFlags = (flags & ~(O_CREAT | O_EXCL)) | kOpenFlags | O_NONBLOCK;
+    const auto giveUpAt =
+        std::chrono::steady_clock::now() + leaseBreakTime() + std::chrono::seconds(1);
+    ObservedWait wait(path);
+    for (;;) {
+        if (code == EWOULDBLOCK) {
+            if (terminationRequested() || !wait.goOn())
+                throw FileError(Kind::Cancelled, "open", path, "Cancelled");
+            if (std::chrono::steady_clock::now() > giveUpAt)
+                tryFlags &= ~O_NONBLOCK;
+            else
+                ::nanosleep(&kRetryDelay, nullptr);
+        }
+        UniqueFd fd(::open(self.c_str(), tryFlags));
+        // Read before the observer runs: it may make calls of its own.
+        code = errno;
+        if (fd || code != EWOULDBLOCK)
+            return fd;
+    }
+}
+
 // Opens the name as a plain handle (O_PATH: no I/O, nothing waits, no device
 // sees an open), refuses what is not a regular file, and reopens that very
-// file through /proc/self/fd, blocking: under a lease the open then waits for
-// the holder to give it up, as cat's would (the kernel bounds the wait by
-// /proc/sys/fs/lease-break-time). The name itself is never opened for I/O
-// here, so a FIFO swapped in after the first open cannot make it hang.
+// file through /proc/self/fd, waiting out a lease as cat's open would. The
+// name itself is never opened for I/O here, so a FIFO swapped in after the
+// first open cannot make it hang.
 UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info, int firstCode) {
     const UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC | (flags & O_NOFOLLOW)));
     if (!handle)
@@ -86,15 +136,8 @@ UniqueFd openThroughHandle(const std::string& path, int flags, struct stat& info
     if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
         throwSystem("open", path, EEXIST);
     const std::string self = "/proc/self/fd/" + std::to_string(handle.get());
-    UniqueFd fd;
-    int code = 0;
-    {
-        const ObservedWait wait(firstCode == EAGAIN || firstCode == EWOULDBLOCK);
-        fd =
-            UniqueFd(::open(self.c_str(), (flags & ~(O_CREAT | O_EXCL | O_NONBLOCK)) | kOpenFlags));
-        // Read before the observer runs: it may make calls of its own.
-        code = errno;
-    }
+    int code = firstCode;
+    UniqueFd fd = openWaitingOutLease(self, flags, path, code);
     // Without /proc there is no way to reopen the handle; report what the
     // first open met.
     if (!fd)
@@ -180,19 +223,30 @@ void refuseIfReplaced(const struct stat& info, const FileIdentity* expected, con
                         "It was replaced by another file since its header was shown");
 }
 
-void syncDirectory(const std::string& directoryPath) {
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void syncDirectory(const std::string& directoryPath, const std::string& madePath) {
     const UniqueFd directory(::open(directoryPath.empty() ? "." : directoryPath.c_str(),
                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory)
-        ::fsync(directory.get());
+    if (!directory)
+        throwSystem("open the directory holding", madePath, errno);
+    // EINVAL: this file system has no way to sync a directory (its names are
+    // written with the file, or never cached).
+    if (::fsync(directory.get()) != 0 && errno != EINVAL)
+        throwSystem("sync the directory holding", madePath, errno);
 }
 
 } // namespace kelvo::posix
 
 namespace kelvo {
 
-void setWaitObserver(WaitObserver observer) {
-    posix::waitObserver = observer;
+WaitObserver* setWaitObserver(WaitObserver* observer) {
+    return std::exchange(posix::waitObserver, observer);
 }
 
 } // namespace kelvo

@@ -21,8 +21,11 @@ namespace kelvo::posix {
 
 // Opens a regular file or a link to one with `flags` (O_CLOEXEC and O_NOCTTY
 // added) and fills `info` from the open descriptor. A directory, FIFO, device
-// or socket is refused at once, never waited on; a lease another process
-// holds on a regular file is waited out, as any program's open waits.
+// or socket is refused at once, never waited on. A lease another process
+// holds on a regular file is waited out, as any program's open waits, but
+// asking the wait observer (see setWaitObserver) every few milliseconds and
+// looking for a termination signal: either stops the wait with a FileError
+// of kind Cancelled.
 [[nodiscard]] UniqueFd openRegular(const std::string& path, int flags, struct stat& info,
                                    mode_t mode = 0);
 
@@ -42,8 +45,13 @@ void writeAt(int fd, std::span<const std::uint8_t> bytes, off_t offset, const st
 void refuseIfReplaced(const struct stat& info, const FileIdentity* expected, const char* operation,
                       const std::string& path);
 
-// Makes a new name in `directoryPath` durable. Best effort: not every file
-// system can sync a directory.
-void syncDirectory(const std::string& directoryPath);
+// The directory a path's last component lies in ("." for a bare name).
+[[nodiscard]] std::string parentOf(const std::string& path);
+
+// Makes the new name `madePath` in `directoryPath` durable. A directory that
+// cannot be opened or synced is a FileError naming the sync, `madePath` and
+// the reason; a file system that cannot sync a directory at all (EINVAL) is
+// no failure.
+void syncDirectory(const std::string& directoryPath, const std::string& madePath);
 
 } // namespace kelvo::posix

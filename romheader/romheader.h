@@ -220,22 +220,36 @@ using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 // where the file system can, else copied keeping its holes, into a file that
 // takes the target's name only when complete and synced. The copy gets the
 // source's permission bits masked by the umask. Returns the target path.
-// Stops, leaving nothing behind and an existing target as it was, when
-// `progress` returns false or a termination signal arrives (see
-// termination.h); such a signal then ends the program once the copy is undone.
-// See FileIdentity for `expectedSource`.
+// The whole source is copied, to its end, whatever size the file system
+// gave for it. Stops, leaving nothing behind and an existing target as it
+// was, when `progress` returns false or a termination signal arrives (see
+// termination.h); such a signal then ends the program once the copy is
+// undone. A directory that cannot be synced fails the copy after the copy
+// took its name. See FileIdentity for `expectedSource`.
 std::string copyToTitle(const std::string& sourcePath, const std::string& directoryPath,
                         std::string_view titleText, Overwrite overwrite = Overwrite::Refuse,
                         const Progress& progress = {},
                         const FileIdentity* expectedSource = nullptr);
 
-// Told `true` just before an open waits for another program to give up its
-// lease on a file (a file server's oplock or delegation; the kernel bounds
-// the wait by /proc/sys/fs/lease-break-time) and `false` once the open
-// returned, so the program can show that it is busy. One for the process;
-// none by default.
-using WaitObserver = void (*)(bool waiting);
-void setWaitObserver(WaitObserver observer);
+// An open that waits for another program to give up its lease on a file (a
+// file server's oplock or delegation, a sync tool's lease) tells the
+// process's observer, so the program can show that it is busy and offer a
+// way out; the kernel ends such a wait after /proc/sys/fs/lease-break-time
+// (45 s by default). Without an observer the wait goes on until the lease
+// is given up or broken, or a termination signal arrives (see termination.h).
+class WaitObserver {
+public:
+    virtual ~WaitObserver() = default;
+    // Asked at once when the open of `path` has to wait, and again every few
+    // milliseconds while it waits; false gives up, and the open fails with a
+    // FileError of kind Cancelled.
+    [[nodiscard]] virtual bool goOn(const std::string& path) = 0;
+    // The wait that goOn was asked about is over, however it ended.
+    virtual void waitEnded() = 0;
+};
+
+// Makes `observer` (nullptr: none) the process's; returns the one it replaces.
+WaitObserver* setWaitObserver(WaitObserver* observer);
 
 // Appends the whole of `data` to the file at `path` (created if missing, the
 // target of a dangling link included) under an advisory lock, so a failure

@@ -39,7 +39,8 @@ TerminationGuard::TerminationGuard() {
     // the copy's chunk loop looks at the flag when its copy or read is
     // interrupted; the other loops (readAt, writeAt, the list's writes) retry
     // the call, and the flag is seen at the work's next check (between the
-    // copy's chunks, between tries for the list's lock) or when the guard goes.
+    // copy's chunks, between tries for the list's lock or for a leased file)
+    // or when the guard goes.
     action.sa_flags = 0;
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
         // A signal the program ignores (SIGHUP under nohup) would not have

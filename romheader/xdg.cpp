@@ -1,5 +1,6 @@
 #include "romheader/xdg.h"
 
+#include "romheader/partialfile.h"
 #include "romheader/posixio.h"
 #include "romheader/romheader.h"
 
@@ -10,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <random>
 
 namespace kelvo {
 
@@ -37,22 +37,6 @@ std::string programDirectory(const char* variable, const char* fallback) {
     return base.empty() ? std::string() : joinPath(base, "kelvo-gba");
 }
 
-std::string temporaryNameBeside(const std::string& path) {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937_64 random{std::random_device{}()};
-    std::string name = path + ".kelvo-new-";
-    for (int i = 0; i < 8; ++i)
-        name += kLetters[random() % (sizeof kLetters - 1)];
-    return name;
-}
-
-std::string parentOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 } // namespace
 
 std::string configDirectory() {
@@ -72,7 +56,7 @@ void makeDirectories(const std::string& directory) {
             posix::throwNotRegular("create the directory", directory, info.st_mode);
         return;
     }
-    const std::string parent = parentOf(directory);
+    const std::string parent = posix::parentOf(directory);
     if (parent != directory)
         makeDirectories(parent);
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST)
@@ -85,14 +69,11 @@ void replaceFileAtomically(const std::string& path, std::string_view data) {
     if (::stat(path.c_str(), &old) == 0)
         mode = old.st_mode & 07777;
 
+    const std::string directory = posix::parentOf(path);
+    posix::sweepPartials(directory);
     std::string temporary;
-    UniqueFd fd;
-    for (int attempt = 0; !fd; ++attempt) {
-        temporary = temporaryNameBeside(path);
-        fd = UniqueFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-        if (!fd && (errno != EEXIST || attempt == 100))
-            posix::throwSystem("write", path, errno);
-    }
+    UniqueFd lock;
+    UniqueFd fd = posix::createPartial(directory, mode, temporary, lock, "write", path);
     try {
         // An existing file keeps its mode even where the umask would narrow it.
         if (old.st_mode != 0 && ::fchmod(fd.get(), mode) != 0)
@@ -108,7 +89,7 @@ void replaceFileAtomically(const std::string& path, std::string_view data) {
         ::unlink(temporary.c_str());
         throw;
     }
-    posix::syncDirectory(parentOf(path));
+    posix::syncDirectory(directory, path);
 }
 
 } // namespace kelvo

@@ -25,7 +25,9 @@ void makeDirectories(const std::string& directory);
 // written and synced, renamed over it, then the directory synced. The new
 // file gets the old one's permission bits, else 0666 masked by the umask.
 // Throws FileError naming `path`; a failure leaves the old file as it was
-// and no temporary file behind.
+// and no temporary file behind, except a failing directory sync, which comes
+// after the rename (see posix::syncDirectory). What a kill leaves (see
+// partialfile.h) the next replacement in that directory removes.
 void replaceFileAtomically(const std::string& path, std::string_view data);
 
 } // namespace kelvo

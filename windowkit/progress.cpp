@@ -1,7 +1,7 @@
 #include "windowkit/progress.h"
 
-#include "windowkit/failure.h"
 #include "romheader/termination.h"
+#include "windowkit/failure.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -25,6 +25,13 @@ LongOperation::~LongOperation() {
 
 bool LongOperation::running() {
     return longOperations > 0;
+}
+
+WaitsAsSteps::WaitsAsSteps(std::function<bool()> step)
+    : step_(std::move(step)), previous_(setWaitObserver(this)) {}
+
+WaitsAsSteps::~WaitsAsSteps() {
+    setWaitObserver(previous_);
 }
 
 DelayedProgress::DelayedProgress(QWidget* parent, QString label, int delayMs)

@@ -4,10 +4,13 @@
 // then on every step redraws it and lets the windows repaint.
 #pragma once
 
+#include "romheader/romheader.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QProgressDialog;
@@ -30,6 +33,25 @@ public:
     LongOperation& operator=(const LongOperation&) = delete;
 
     [[nodiscard]] static bool running();
+};
+
+// While one lives, an open that waits for another program's lease (see
+// WaitObserver in romheader.h) asks `step` whether to go on, in place of the
+// program's own waiting dialog: an operation with a progress window keeps
+// showing it during the wait, and its Cancel gives the wait up.
+class WaitsAsSteps final : public WaitObserver {
+public:
+    explicit WaitsAsSteps(std::function<bool()> step);
+    ~WaitsAsSteps() override;
+    WaitsAsSteps(const WaitsAsSteps&) = delete;
+    WaitsAsSteps& operator=(const WaitsAsSteps&) = delete;
+
+    bool goOn(const std::string&) override { return step_(); }
+    void waitEnded() override {}
+
+private:
+    std::function<bool()> step_;
+    WaitObserver* previous_;
 };
 
 class DelayedProgress {

@@ -1,11 +1,16 @@
 #include "windowkit/windowkit.h"
 
 #include "romheader/romheader.h"
+#include "windowkit/browsing.h"
+#include "windowkit/progress.h"
 
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+
+#include <memory>
 
 namespace kelvo {
 
@@ -98,15 +103,39 @@ QString printable(QString text) {
     return text;
 }
 
-void showBusyCursorDuringWaits() {
-    // The override cursor reaches the display at once (the windowing system
-    // is told straight away), so it shows while this thread waits.
-    setWaitObserver([](bool waiting) {
-        if (waiting)
+namespace {
+
+class BusyDuringWaits final : public WaitObserver {
+public:
+    bool goOn(const std::string& path) override {
+        if (!progress_) {
+            // The override cursor reaches the display at once (the windowing
+            // system is told straight away), so it shows while this thread waits.
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        else
-            QGuiApplication::restoreOverrideCursor();
-    });
+            progress_ = std::make_unique<DelayedProgress>(
+                QApplication::activeWindow(),
+                QStringLiteral("Waiting for %1 to be given up by another program...")
+                    .arg(displayText(baseName(path))));
+        }
+        return progress_->step(0, 0);
+    }
+
+    void waitEnded() override {
+        if (!progress_)
+            return;
+        progress_.reset();
+        QGuiApplication::restoreOverrideCursor();
+    }
+
+private:
+    std::unique_ptr<DelayedProgress> progress_;
+};
+
+} // namespace
+
+void showBusyCursorDuringWaits() {
+    static BusyDuringWaits observer;
+    setWaitObserver(&observer);
 }
 
 void centerOnScreen(QWidget* window) {

@@ -55,8 +55,10 @@ private:
 // undecodable name does in the lists.
 [[nodiscard]] QString printable(QString text);
 
-// Shows the busy cursor over the program's windows while an open waits for
-// another program to give up its lease on a file.
+// While an open waits for another program to give up its lease on a file,
+// shows the busy cursor at once and, after kProgressAfterMs, a progress
+// dialog naming the file, whose Cancel gives up the wait (the open then
+// fails with a FileError of kind Cancelled).
 void showBusyCursorDuringWaits();
 
 // Moves a window so its frame is centred on the primary screen.

@@ -9,6 +9,7 @@
 #include "windowkit/windowkit.h"
 #include "headerwin/wrappingbutton.h"
 #include "romheader/romheader.h"
+#include "romheader/tests/lease_holder.h"
 #include "testsupport.h"
 
 #include <QAccessible>
@@ -79,6 +80,7 @@ private slots:
     void copyAsksBeforeReplacing();
     void copyRefusesUnsafeTitles_data();
     void copyRefusesUnsafeTitles();
+    void leaseWaitShowsAndCancelLeavesNoImage();
     void failedClickIsReportedAndWindowStaysUsable();
     void titleBoxAcceptsOnlyStorableCharacters_data();
     void titleBoxAcceptsOnlyStorableCharacters();
@@ -522,6 +524,56 @@ void HeaderWindowTest::copyRefusesUnsafeTitles() {
     QCOMPARE(failures.size(), 1);
     QCOMPARE(entries(path("sub")), before);
     QCOMPARE(entries(dir->path()), parentBefore);
+}
+
+// A click on a file another program holds a lease on waits for it, showing
+// the busy cursor at once and, after half a second, a dialog naming the file;
+// its Cancel gives up, and the window shows no image and says why, without
+// a message box.
+void HeaderWindowTest::leaseWaitShowsAndCancelLeavesNoImage() {
+    writeImage(path("leased.gba"), {.title = "LEASED"});
+    clickFile("sample.gba");
+    const pid_t holder = holdLease(path("leased.gba").toStdString(), false);
+    if (holder < 0)
+        QSKIP("cannot take a lease here");
+    const auto endHolder = qScopeGuard([holder] {
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+    });
+    showBusyCursorDuringWaits();
+    const auto noObserver = qScopeGuard([] { setWaitObserver(nullptr); });
+    QString label;
+    bool busyCursor = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QProgressDialog*>(widget);
+            if (!dialog || !dialog->isVisible() || !label.isEmpty())
+                continue;
+            label = dialog->labelText();
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            busyCursor = cursor && cursor->shape() == Qt::WaitCursor;
+            QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+        }
+    });
+    watch.start(10);
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Ok); // none should open
+    clickFile("leased.gba");
+
+    QCOMPARE(label, QStringLiteral("Waiting for leased.gba to be given up by another program..."));
+    QVERIFY2(busyCursor, "no busy cursor while waiting");
+    QVERIFY2(!QGuiApplication::overrideCursor(), "the busy cursor stayed after the wait");
+    QCOMPARE(failures.size(), 0);
+    QCOMPARE(window->statusText(),
+             QStringLiteral("Stopped waiting for leased.gba; no header is shown."));
+    for (const char* name : kValueNames)
+        QVERIFY2(text(name).isEmpty(), name);
+    QVERIFY(text("txtheader").isEmpty());
+    QVERIFY(!child<QPushButton>("cmdEdit")->isEnabled() &&
+            !child<QPushButton>("cmdRen")->isEnabled());
+    QVERIFY(!imageMenuEnabled());
+    QCOMPARE(::waitpid(holder, nullptr, WNOHANG), 0); // the wait did not outlast the holder
 }
 
 void HeaderWindowTest::failedClickIsReportedAndWindowStaysUsable() {

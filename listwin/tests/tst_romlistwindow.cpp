@@ -5,6 +5,7 @@
 #include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
 #include "listwin/romlistwindow.h"
+#include "romheader/tests/lease_holder.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -49,6 +51,7 @@ private slots:
     void captionClickTogglesItsBox_data();
     void captionClickTogglesItsBox();
     void unreadableFileKeepsItsRowAndIsReported();
+    void leaseWaitShowsProgressAndCancelStops();
     void unwritableListIsReportedAndWritesNothing();
     void existingListKeepsItsBytes();
     void driveChangeMovesTheDirectoryList();
@@ -224,6 +227,25 @@ void RomListWindowTest::unreadableFileKeepsItsRowAndIsReported() {
     const QString report = failures.at(0).at(0).toString();
     QVERIFY2(report.contains(path("gone.bin")) && !report.contains("sample.bin"),
              qPrintable(report));
+}
+
+// Reading a file another program holds a lease on makes the run wait: its
+// progress window shows meanwhile, and its Cancel stops the run.
+void RomListWindowTest::leaseWaitShowsProgressAndCancelStops() {
+    const pid_t holder = holdLease(path("sample.bin").toStdString(), false);
+    if (holder < 0)
+        QSKIP("cannot take a lease here");
+    const auto endHolder = qScopeGuard([holder] {
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+    });
+    const ProgressWatcher cancelling(true);
+    answerNextMessageBox(QMessageBox::Ok); // none should open
+    pressMake();
+    QCOMPARE(cancelling.shown, 1);
+    QCOMPARE(window->statusText(), QStringLiteral("Cancelled; nothing was written."));
+    QVERIFY(!QFile::exists(path("list.txt")));
+    QCOMPARE(::waitpid(holder, nullptr, WNOHANG), 0); // the wait did not outlast the holder
 }
 
 void RomListWindowTest::unwritableListIsReportedAndWritesNothing() {

@@ -2,6 +2,7 @@
 // nothing lost, nothing half-written, nothing left behind.
 #include "romheader/romheader.h"
 #include "romheader/termination.h"
+#include "romheader/tests/armed_faults.h"
 #include "romheader/tests/scratch_dir.h"
 #include "romheader/tests/syscall_faults.h"
 
@@ -15,7 +16,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <deque>
 #include <utility>
 
 namespace {
@@ -23,32 +23,6 @@ namespace {
 using namespace kelvo;
 using namespace kelvo::test;
 using Names = std::vector<std::string>;
-
-// System calls made to fail, as some file systems and kernels refuse them.
-using Faults = std::vector<std::pair<const char*, int>>;
-const Faults kNoUnnamedFiles = {{"O_TMPFILE", EOPNOTSUPP}};
-const Faults kNoExclusiveRename = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}};
-// exFAT through FUSE; FAT answers EPERM for links.
-const Faults kNoLinks = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}, {"link", ENOSYS}};
-const Faults kFatLinks = {{"O_TMPFILE", EOPNOTSUPP}, {"renameat2", EINVAL}, {"link", EPERM}};
-// Rows that follow the bytes through the extent copy rule out a clone, which
-// btrfs and XFS make instead.
-const Faults kNoClone = {{"FICLONE", EOPNOTSUPP}};
-const Faults kNoCloneNoUnnamedFiles = {{"FICLONE", EOPNOTSUPP}, {"O_TMPFILE", EOPNOTSUPP}};
-const Faults kNoKernelCopy = {{"FICLONE", EOPNOTSUPP}, {"copy_file_range", EXDEV}};
-
-struct ArmedFaults {
-    explicit ArmedFaults(const Faults& faults) {
-        for (const auto& [call, error] : faults)
-            armed.emplace_back(call, error);
-    }
-    // Whether each fault was met, so the row took the way it names.
-    void expectAllMet() const {
-        for (const SyscallFault& fault : armed)
-            EXPECT_GT(fault.hits(), 0) << fault.call() << " was never called";
-    }
-    std::deque<SyscallFault> armed;
-};
 
 // The offset of the first byte that differs, or -1 when the files are equal.
 // Outside its data extents a file reads as NULs, so only where either file
@@ -218,6 +192,27 @@ INSTANTIATE_TEST_SUITE_P(Routes, SparseCopy,
                                            PublishRow{"hidden_file", kNoCloneNoUnnamedFiles}),
                          [](const auto& info) { return std::string(info.param.first); });
 
+// A file whose size the kernel gives as 0 but that reads as text (a link to
+// a /proc file; some FUSE and sysfs files) is copied to its end, as cp does.
+class SizeUntrusted : public CopyTest, public ::testing::WithParamInterface<PublishRow> {};
+
+TEST_P(SizeUntrusted, CopiedUntilItsEnd) {
+    const char* const procFile = "/proc/version";
+    struct stat info {};
+    const Bytes expected = readFile(procFile);
+    if (::stat(procFile, &info) != 0 || info.st_size != 0 || expected.empty())
+        GTEST_SKIP() << procFile << " is missing or gives its size here";
+    ASSERT_EQ(::symlink(procFile, path("x.gba").c_str()), 0);
+    const ArmedFaults faults(GetParam().second);
+    const std::string made = copyToTitle(path("x.gba"), dir(), "FROM PROC");
+    EXPECT_EQ(readFile(made), expected) << "the copy is not what reading the file gives";
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, SizeUntrusted,
+                         ::testing::Values(PublishRow{"unnamed_file", {}},
+                                           PublishRow{"hidden_file", kNoUnnamedFiles}),
+                         [](const auto& info) { return std::string(info.param.first); });
+
 // A copy stopped by Cancel or by SIGTERM leaves no file and the target it
 // would have replaced as it was; SIGTERM then ends the program.
 enum class Stop { CancelAtStart, CancelMidway, Terminate };
@@ -231,7 +226,7 @@ struct StopRow {
 
 class StoppedCopy : public CopyTest, public ::testing::WithParamInterface<StopRow> {
 protected:
-    // Copies in a child process, under a guard as the program does, whose
+    // Copies in a child process, under no guard but the copy's own, whose
     // progress callback waits midway, after the first chunk, until SIGTERM
     // arrives; returns the child's wait status.
     int copyEndedBySigterm(Overwrite overwrite) {
@@ -241,21 +236,18 @@ protected:
         const pid_t child = ::fork();
         if (child == 0) {
             ::close(pipeFds[0]);
-            {
-                const TerminationGuard guard;
-                try {
-                    copyToTitle(source, dir(), "SAMPLE TITLE", overwrite,
-                                [&](std::uint64_t done, std::uint64_t total) {
-                                    if (done == 0 || done == total)
-                                        return true;
-                                    if (::write(pipeFds[1], "c", 1) != 1)
-                                        ::_exit(3);
-                                    while (!terminationRequested())
-                                        ::usleep(1000);
+            try {
+                copyToTitle(source, dir(), "SAMPLE TITLE", overwrite,
+                            [&](std::uint64_t done, std::uint64_t total) {
+                                if (done == 0 || done == total)
                                     return true;
-                                });
-                } catch (const FileError&) {
-                }
+                                if (::write(pipeFds[1], "c", 1) != 1)
+                                    ::_exit(3);
+                                while (!terminationRequested())
+                                    ::usleep(1000);
+                                return true;
+                            });
+            } catch (const FileError&) {
             }
             ::_exit(0);
         }
@@ -512,6 +504,44 @@ INSTANTIATE_TEST_SUITE_P(
         FailedAppendRow{"dangling_links_target_kept_for_other_writer", nullptr, true, true,
                         "ours\nother\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A termination signal during a failing append ends the program only after
+// the append took its bytes back, under no guard but the append's own.
+using TerminatedAppendRow = std::pair<const char*, const char*>; // name, list before
+
+class TerminatedAppend : public ScratchDirTest,
+                         public ::testing::WithParamInterface<TerminatedAppendRow> {};
+
+TEST_P(TerminatedAppend, TakesItsBytesBackBeforeTheEnd) {
+    const char* const before = GetParam().second;
+    const std::string list = path("list.txt");
+    if (before)
+        writeFile(list, Bytes(before, before + std::strlen(before)));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const SyscallFault failingSync("fsync", EIO, [] { ::kill(::getpid(), SIGTERM); });
+        try {
+            appendToFile(list, "ours\n");
+        } catch (const FileError&) {
+        }
+        ::_exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+        << "the appending process was not ended by SIGTERM; status " << status;
+    if (before) {
+        EXPECT_EQ(readFile(list), Bytes(before, before + std::strlen(before)));
+    } else {
+        EXPECT_NE(::access(list.c_str(), F_OK), 0) << "the ended append left the file it created";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, TerminatedAppend,
+                         ::testing::Values(TerminatedAppendRow{"existing_file_cut_back", "old\n"},
+                                           TerminatedAppendRow{"created_file_removed", nullptr}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 // While another program holds the list file's lock, the append waits without
 // blocking, asking progress between tries: a "stop" ends it appending

@@ -1,6 +1,8 @@
 // Reading and retitling images on disk, and refusing what is not one.
 #include "romheader/imageinfo.h"
 #include "romheader/romheader.h"
+#include "romheader/termination.h"
+#include "romheader/tests/lease_holder.h"
 #include "romheader/tests/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -301,62 +303,122 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Another process holding a lease on an image (a file server's oplock or
 // delegation) makes an open wait until it gives the lease up, as cat's
-// open would, instead of failing.
-class LeasedImage : public ScratchDirTest,
-                    public ::testing::WithParamInterface<std::pair<const char*, Operation>> {
-protected:
-    // Forks a holder that takes a write lease on `image` and gives it up when
-    // the kernel asks for it (SIGIO). Returns its pid, or -1 where leases
-    // cannot be taken.
-    static pid_t holdLease(const std::string& image) {
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0)
-            return -1;
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(pipeFds[0]);
-            ::alarm(30);
-            static int leased = -1;
-            leased = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
-            ::signal(SIGIO, [](int) {
-                ::fcntl(leased, F_SETLEASE, F_UNLCK);
-                ::_exit(0);
-            });
-            const bool held = ::fcntl(leased, F_SETLEASE, F_WRLCK) == 0;
-            if (::write(pipeFds[1], held ? "l" : "n", 1) != 1 || !held)
-                ::_exit(2);
-            for (;;)
-                ::pause();
-        }
-        ::close(pipeFds[1]);
-        char answer = 0;
-        const bool held = ::read(pipeFds[0], &answer, 1) == 1 && answer == 'l';
-        ::close(pipeFds[0]);
-        if (!held && child > 0)
-            ::waitpid(child, nullptr, 0);
-        return held ? child : -1;
+// open would, instead of failing; the wait observer hears of the wait.
+struct RecordingObserver : WaitObserver {
+    bool goOn(const std::string& path) override {
+        asked.push_back(path);
+        return int(asked.size()) != stopAt;
     }
+    void waitEnded() override { ++ends; }
+    int stopAt = 0; // 0: never stop
+    std::vector<std::string> asked;
+    int ends = 0;
 };
+
+class LeasedImage : public ScratchDirTest,
+                    public ::testing::WithParamInterface<std::pair<const char*, Operation>> {};
 
 TEST_P(LeasedImage, OpensOnceTheHolderGivesTheLeaseUp) {
     const std::string image = path("leased.gba");
     writeFile(image, sampleImage());
-    const pid_t holder = holdLease(image);
+    const pid_t holder = holdLease(image, true);
     if (holder < 0)
         GTEST_SKIP() << "cannot take a lease here";
 
-    // The program shows a busy cursor while an open waits.
-    static std::vector<bool> waits;
-    waits.clear();
-    setWaitObserver([](bool waiting) { waits.push_back(waiting); });
+    RecordingObserver observer;
+    setWaitObserver(&observer);
     EXPECT_NO_THROW(GetParam().second(image)) << "the leased image could not be opened";
     setWaitObserver(nullptr);
-    EXPECT_EQ(waits, (std::vector<bool>{true, false})) << "the wait was not told as it happened";
+    EXPECT_FALSE(observer.asked.empty()) << "the wait was not told as it happened";
+    EXPECT_EQ(observer.asked.front(), image) << "the wait named another file";
+    EXPECT_EQ(observer.ends, 1) << "the end of the wait was not told once";
     int status = -1;
     ASSERT_EQ(::waitpid(holder, &status, 0), holder);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the holder was not asked to give the lease up; status " << status;
 }
+
+// A holder that never gives the lease up: the observer's "stop", or a
+// termination signal under a guard, ends the wait at once, long before the
+// kernel would break the lease. The holder, which ends itself after 30 s,
+// must still be there.
+class EndlessLease : public ScratchDirTest,
+                     public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
+
+TEST_P(EndlessLease, WaitEndsOnStopOrSignal) {
+    const bool bySignal = GetParam().second;
+    const std::string image = path("leased.gba");
+    writeFile(image, sampleImage());
+    const pid_t holder = holdLease(image, false);
+    if (holder < 0)
+        GTEST_SKIP() << "cannot take a lease here";
+
+    if (bySignal) {
+        // The copy of the program waits in a child, under a guard as the
+        // program's long operations run, and is sent SIGTERM once it waits.
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::alarm(20);
+            struct Signalling : RecordingObserver {
+                int fd = -1;
+                bool goOn(const std::string& path) override {
+                    if (asked.empty() && ::write(fd, "w", 1) != 1)
+                        ::_exit(3);
+                    return RecordingObserver::goOn(path);
+                }
+            } observer;
+            observer.fd = pipeFds[1];
+            setWaitObserver(&observer);
+            {
+                const TerminationGuard guard;
+                try {
+                    RomHeader header;
+                    readHeader(image, header);
+                } catch (const FileError& error) {
+                    if (error.kind() != FileError::Kind::Cancelled)
+                        ::_exit(4);
+                }
+            }
+            ::_exit(0);
+        }
+        ::close(pipeFds[1]);
+        char waiting = 0;
+        if (::read(pipeFds[0], &waiting, 1) == 1)
+            ::kill(child, SIGTERM);
+        ::close(pipeFds[0]);
+        int status = -1;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+            << "the waiting process was not ended by SIGTERM; status " << status;
+    } else {
+        RecordingObserver observer;
+        observer.stopAt = 3;
+        setWaitObserver(&observer);
+        try {
+            RomHeader header;
+            readHeader(image, header);
+            ADD_FAILURE() << "the open went on after the observer said stop";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.kind(), FileError::Kind::Cancelled) << error.what();
+            EXPECT_EQ(error.path(), image);
+        }
+        setWaitObserver(nullptr);
+        EXPECT_EQ(observer.asked.size(), 3u);
+        EXPECT_EQ(observer.ends, 1) << "the end of the wait was not told once";
+    }
+    EXPECT_EQ(::waitpid(holder, nullptr, WNOHANG), 0) << "the wait outlasted the holder";
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, EndlessLease,
+                         ::testing::Values(std::pair<const char*, bool>{"observer_says_stop",
+                                                                        false},
+                                           std::pair<const char*, bool>{"sigterm_in_guard", true}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 INSTANTIATE_TEST_SUITE_P(Operations, LeasedImage,
                          ::testing::Values(std::pair<const char*, Operation>{"read", kRead},

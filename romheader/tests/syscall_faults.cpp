@@ -12,6 +12,7 @@
 #include <linux/fs.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,10 +22,23 @@
 
 namespace {
 
+using kelvo::test::SyncLog;
 using kelvo::test::SyscallFault;
 
 std::vector<SyscallFault*> armed;
 bool running = false; // a fault's `before` is running: nothing fails meanwhile
+SyncLog* log = nullptr;
+
+void note(const char* call) {
+    if (log && !running)
+        log->note(call);
+}
+
+// fsync of a directory is told apart from fsync of a file.
+const char* fsyncName(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? "fsync_directory" : "fsync";
+}
 
 // The errno the armed fault for `call` fails it with, or 0 to make the call.
 int failure(const char* call) {
@@ -50,6 +64,14 @@ SyscallFault::SyscallFault(std::string call, int error, std::function<void()> be
 
 SyscallFault::~SyscallFault() {
     armed.erase(std::find(armed.begin(), armed.end(), this));
+}
+
+SyncLog::SyncLog() {
+    log = this;
+}
+
+SyncLog::~SyncLog() {
+    log = nullptr;
 }
 
 int SyscallFault::fail() {
@@ -81,6 +103,8 @@ int openWithFaults(OpenFunction* real, const char* path, int flags, va_list args
         mode = va_arg(args, mode_t);
     if ((flags & O_TMPFILE) == O_TMPFILE) {
         KELVO_FAIL_IF_ARMED("O_TMPFILE");
+    } else if ((flags & O_DIRECTORY) != 0) {
+        KELVO_FAIL_IF_ARMED("open_directory");
     }
     return real(path, flags, mode);
 }
@@ -109,18 +133,28 @@ int open64(const char* path, int flags, ...) {
 
 int renameat2(int oldDir, const char* oldPath, int newDir, const char* newPath,
               unsigned int flags) noexcept {
+    note("renameat2");
     KELVO_FAIL_IF_ARMED("renameat2");
     static auto* const real = next<decltype(renameat2)>("renameat2");
     return real(oldDir, oldPath, newDir, newPath, flags);
 }
 
+int rename(const char* from, const char* to) noexcept {
+    note("rename");
+    KELVO_FAIL_IF_ARMED("rename");
+    static auto* const real = next<decltype(rename)>("rename");
+    return real(from, to);
+}
+
 int link(const char* from, const char* to) noexcept {
+    note("link");
     KELVO_FAIL_IF_ARMED("link");
     static auto* const real = next<decltype(link)>("link");
     return real(from, to);
 }
 
 int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) noexcept {
+    note("linkat");
     KELVO_FAIL_IF_ARMED("linkat");
     static auto* const real = next<decltype(linkat)>("linkat");
     return real(fromDir, from, toDir, to, flags);
@@ -133,9 +167,19 @@ ssize_t write(int fd, const void* data, size_t size) {
 }
 
 int fsync(int fd) {
-    KELVO_FAIL_IF_ARMED("fsync");
+    const char* const name = fsyncName(fd);
+    note(name);
+    KELVO_FAIL_IF_ARMED(name);
     static auto* const real = next<decltype(fsync)>("fsync");
     return real(fd);
+}
+
+int sync_file_range(int fd, off64_t offset, off64_t length, unsigned int flags) {
+    constexpr unsigned int kWritten =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    note((flags & kWritten) == kWritten ? "sync_file_range" : "sync_file_range without waiting");
+    static auto* const real = next<decltype(sync_file_range)>("sync_file_range");
+    return real(fd, offset, length, flags);
 }
 
 ssize_t copy_file_range(int from, off64_t* fromOffset, int to, off64_t* toOffset, size_t size,

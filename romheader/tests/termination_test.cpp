@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <optional>
@@ -16,10 +17,24 @@ struct GuardRow {
     const char* name;
     int signal;
     bool guarded;
-    bool ignoredBefore; // the program ignored the signal before the guard
-    bool flagged;       // terminationRequested() saw it
-    int endedBy;        // 0: the process carries on
+    bool ignoredBefore;        // the program ignored the signal before the guard
+    bool flagged;              // terminationRequested() saw it
+    int endedBy;               // 0: the process carries on
+    bool whileBlocked = false; // it arrives during a read that waits for ever
 };
+
+// Sends `signal` to this process every 20 ms, so one arrives while the
+// process is blocked in a call whatever the timing.
+void signalRepeatedly(int signal) {
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = signal;
+    timer_t timer{};
+    const itimerspec every{{0, 20'000'000}, {0, 20'000'000}};
+    if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0 ||
+        ::timer_settime(timer, 0, &every, nullptr) != 0)
+        ::_exit(4);
+}
 
 class TerminationGuardTest : public ::testing::TestWithParam<GuardRow> {};
 
@@ -38,7 +53,21 @@ TEST_P(TerminationGuardTest, SignalTakesItsCourseOnlyAfterTheGuard) {
             std::optional<kelvo::TerminationGuard> guard;
             if (row.guarded)
                 guard.emplace();
-            ::kill(::getpid(), row.signal);
+            if (row.whileBlocked) {
+                // The guard's handler must not resume the call (SA_RESTART),
+                // or the work never gets to see the flag; SIGALRM ends a
+                // process that stays blocked.
+                int never[2];
+                char byte = 0;
+                if (::pipe(never) != 0)
+                    ::_exit(4);
+                ::alarm(5);
+                signalRepeatedly(row.signal);
+                if (::read(never[0], &byte, 1) >= 0)
+                    ::_exit(4);
+            } else {
+                ::kill(::getpid(), row.signal);
+            }
             if (kelvo::terminationRequested() && ::write(pipeFds[1], "g", 1) != 1)
                 ::_exit(3);
         }
@@ -65,6 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
     Signals, TerminationGuardTest,
     ::testing::Values(
         GuardRow{"sigterm_in_guard_ends_after_it", SIGTERM, true, false, true, SIGTERM},
+        GuardRow{"sigterm_in_guard_interrupts_a_blocked_call", SIGTERM, true, false, true, SIGTERM,
+                 true},
         GuardRow{"sigint_in_guard_ends_after_it", SIGINT, true, false, true, SIGINT},
         GuardRow{"sighup_ignored_before_stays_ignored", SIGHUP, true, true, false, 0},
         GuardRow{"sigterm_without_guard_ends_at_once", SIGTERM, false, false, false, SIGTERM}),
