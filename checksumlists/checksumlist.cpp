@@ -84,7 +84,9 @@ std::shared_ptr<const ChecksumList> parseChecksumList(std::span<const std::uint8
 }
 
 std::shared_ptr<const ChecksumList> loadChecksumList(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
+    // Read into memory that is not cleared first: every byte is overwritten.
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::size_t length = 0;
     try {
         struct stat info {};
         const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);
@@ -94,9 +96,10 @@ std::shared_ptr<const ChecksumList> loadChecksumList(const std::string& path) {
                                 " MiB, found " + std::to_string(std::uint64_t(info.st_size) >> 20) +
                                 " MiB");
         // One byte more than measured shows a file that grew meanwhile.
-        bytes.resize(std::size_t(info.st_size) + 1);
-        bytes.resize(posix::readAt(fd.get(), bytes, 0, path));
-        if (bytes.size() > std::size_t(info.st_size))
+        const std::size_t room = std::size_t(info.st_size) + 1;
+        buffer = std::make_unique_for_overwrite<std::uint8_t[]>(room);
+        length = posix::readAt(fd.get(), std::span(buffer.get(), room), 0, path);
+        if (length > std::size_t(info.st_size))
             throw FileError(FileError::Kind::Changed, kOperation, path,
                             "It grew while it was read");
     } catch (const ListError&) {
@@ -104,7 +107,7 @@ std::shared_ptr<const ChecksumList> loadChecksumList(const std::string& path) {
     } catch (const FileError& error) {
         throw FileError(error.kind(), kOperation, path, error.reason(), error.code());
     }
-    return parseChecksumList(bytes, path);
+    return parseChecksumList(std::span(buffer.get(), length), path);
 }
 
 } // namespace kelvo

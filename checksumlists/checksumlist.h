@@ -31,17 +31,19 @@ enum class DumpStatus : std::uint8_t {
 };
 
 // One file of a game, as the list describes it. Each figure is optional:
-// lists leave out what their source did not record.
+// lists leave out what their source did not record. The texts are views
+// into their list's own storage, valid while the list lives (a ListMatch
+// keeps its list alive).
 struct ListRom {
-    std::string game; // the game (or machine) the file belongs to
-    std::string name; // the file's name, what Rename To List Name gives an image
+    std::string_view game; // the game (or machine) the file belongs to
+    std::string_view name; // the file's name, what Rename To List Name gives an image
     std::optional<std::uint64_t> size;
     std::optional<std::uint32_t> crc32;
     std::optional<Md5Digest> md5;
     std::optional<Sha1Digest> sha1;
     std::optional<Sha256Digest> sha256;
     DumpStatus status = DumpStatus::Good;
-    std::string serial; // the game code as the list writes it, or empty
+    std::string_view serial; // the game code as the list writes it, or empty
 
     // Whether an image can match this entry: it is not a nodump and names at
     // least one hash (a size alone identifies nothing).
@@ -87,6 +89,10 @@ public:
 
 private:
     friend class ListBuilder;
+
+    // Where the entries' texts live: blocks that never move once made.
+    std::vector<std::unique_ptr<char[]>> texts_;
+    std::size_t textRoom_ = 0; // bytes left in the last block
 
     // Sorted keys with the entry each belongs to; equal keys in list order.
     struct Index {

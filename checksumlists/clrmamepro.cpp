@@ -7,7 +7,10 @@
 // tools read as well.
 #include "checksumlists/listbuilder.h"
 
+#include <array>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 
 namespace kelvo {
 
@@ -27,11 +30,11 @@ using Kind = ClrmameproToken::Kind;
 class ClrmameproLexer {
 public:
     explicit ClrmameproLexer(std::string_view text) : text_(text) {}
-    [[nodiscard]] ClrmameproToken next();
+    // Inlined: a list is mostly short tokens, where a call costs as much as the scan.
+    [[nodiscard, gnu::always_inline]] inline ClrmameproToken next();
 
 private:
-    // Control bytes mean a binary file or a broken one.
-    void refuseControl(char ch) const;
+    [[noreturn]] void refuseControl(char ch) const;
 
     std::string_view text_;
     std::size_t pos_ = 0;
@@ -83,18 +86,20 @@ private:
             refuseList(token.line, "expected " + what + ", found " + describe(token));
     }
 
-    // The key of a block's next pair, or nothing at the block's ")".
-    std::optional<ClrmameproToken> key(std::string_view block, std::size_t startLine) {
-        const ClrmameproToken token = lexer_.next();
+    // Reads the key of a block's next pair into `token`; false at the
+    // block's ")". (An out parameter: returning an optional token costs a
+    // store-forwarding stall on every key.)
+    bool key(std::string_view block, std::size_t startLine, ClrmameproToken& token) {
+        token = lexer_.next();
         if (token.kind == Kind::Close)
-            return std::nullopt;
+            return false;
         if (token.kind == Kind::End)
             refuseList(token.line, "expected ) to close the " + std::string(block) +
                                        " block that starts on line " + std::to_string(startLine));
         if (token.kind != Kind::Word)
             refuseList(token.line, "expected a key or ) in the " + std::string(block) +
                                        " block, found " + describe(token));
-        return token;
+        return true;
     }
 
     // A word or a quoted string.
@@ -137,87 +142,134 @@ private:
 
     void header(std::size_t startLine) {
         ChecksumList& list = builder_.list();
-        while (const auto k = key("clrmamepro", startLine)) {
-            if (k->text == "name")
-                list.name = name(*k, "name");
-            else if (k->text == "description")
-                list.description = name(*k, "description");
-            else if (k->text == "version")
-                list.version = name(*k, "version");
+        for (ClrmameproToken k; key("clrmamepro", startLine, k);) {
+            if (k.text == "name")
+                list.name = name(k, "name");
+            else if (k.text == "description")
+                list.description = name(k, "description");
+            else if (k.text == "version")
+                list.version = name(k, "version");
             else
-                skipValue(*k);
+                skipValue(k);
         }
     }
 
     void game(std::size_t startLine) {
         std::string_view gameName;
-        const std::size_t first = pending_.size();
-        while (const auto k = key("game", startLine)) {
-            if (k->text == "name") {
-                gameName = name(*k, "game name");
-            } else if (k->text == "rom") {
+        std::vector<ListRom>& roms = builder_.list().roms;
+        const std::size_t first = roms.size();
+        for (ClrmameproToken k; key("game", startLine, k);) {
+            if (k.text == "name") {
+                gameName = name(k, "game name");
+            } else if (k.text == "rom") {
                 const ClrmameproToken open = lexer_.next();
                 if (open.kind != Kind::Open)
                     refuseList(open.line, "expected ( after rom, found " + describe(open));
-                pending_.push_back(rom(open.line));
+                rom(open.line, roms.emplace_back());
             } else {
-                skipValue(*k);
+                skipValue(k);
             }
         }
         // The game's name may follow its roms.
-        for (std::size_t i = first; i < pending_.size(); ++i) {
-            pending_[i].game = gameName;
-            builder_.add(std::move(pending_[i]));
-        }
-        pending_.resize(first);
+        const std::string_view game = builder_.keep(gameName);
+        for (std::size_t i = first; i < roms.size(); ++i)
+            roms[i].game = game;
     }
 
-    ListRom rom(std::size_t startLine) {
-        ListRom rom;
+    void rom(std::size_t startLine, ListRom& rom) {
         bool named = false;
-        while (const auto k = key("rom", startLine)) {
-            const std::string_view field = k->text;
+        for (ClrmameproToken k; key("rom", startLine, k);) {
+            const std::string_view field = k.text;
             if (field == "name") {
-                rom.name = name(*k, "rom name");
+                rom.name = builder_.keep(name(k, "rom name"));
                 named = !rom.name.empty();
             } else if (field == "size") {
-                readSize(text(*k, "a size"), k->line, rom.size);
+                readSize(text(k, "a size"), k.line, rom.size);
             } else if (field == "crc") {
-                readCrc32(text(*k, "a CRC32"), k->line, rom.crc32);
+                readCrc32(text(k, "a CRC32"), k.line, rom.crc32);
             } else if (field == "md5") {
-                readMd5(text(*k, "an MD5"), k->line, rom.md5);
+                readMd5(text(k, "an MD5"), k.line, rom.md5);
             } else if (field == "sha1") {
-                readSha1(text(*k, "a SHA-1"), k->line, rom.sha1);
+                readSha1(text(k, "a SHA-1"), k.line, rom.sha1);
             } else if (field == "sha256") {
-                readSha256(text(*k, "a SHA-256"), k->line, rom.sha256);
+                readSha256(text(k, "a SHA-256"), k.line, rom.sha256);
             } else if (field == "flags" || field == "status") {
-                rom.status = readStatus(text(*k, "a status"), field == "flags" ? "flags" : "status",
-                                        k->line);
+                rom.status =
+                    readStatus(text(k, "a status"), field == "flags" ? "flags" : "status", k.line);
             } else if (field == "serial") {
-                rom.serial = name(*k, "serial");
+                rom.serial = builder_.keep(name(k, "serial"));
             } else {
-                skipValue(*k);
+                skipValue(k);
             }
         }
         if (!named)
             refuseList(startLine, "expected a name in the rom block");
-        return rom;
     }
 
     ClrmameproLexer lexer_;
     ListBuilder& builder_;
-    std::vector<ListRom> pending_;
 };
 
+// What each byte may be part of. Control bytes belong to nothing: they mean
+// a binary file or a broken one.
+enum : std::uint8_t { kInWord = 1, kInString = 2, kBlank = 4 };
+
+constexpr std::array<std::uint8_t, 256> kByteClasses = [] {
+    std::array<std::uint8_t, 256> classes{};
+    for (int byte = 0x20; byte < 256; ++byte)
+        classes[std::size_t(byte)] = kInWord | kInString;
+    for (const char ch : {'(', ')'})
+        classes[std::size_t(ch)] = kInString;
+    classes['"'] = 0;
+    classes[' '] = kInString | kBlank;
+    for (const char ch : {'\t', '\r', '\f', '\v'})
+        classes[std::size_t(ch)] = kInString | kBlank;
+    return classes;
+}();
+
+std::uint8_t classOf(char ch) {
+    return kByteClasses[static_cast<unsigned char>(ch)];
+}
+
+// Long tokens are scanned eight bytes at a time: masks with the high bit of
+// each byte that may end the token set. Only the lowest set bit is exact
+// (a borrow can mark bytes above it), and only the lowest is used.
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+std::uint64_t bytesBelow(std::uint64_t x, std::uint8_t n) {
+    return (x - n * kOnes) & ~x & kHighBits;
+}
+std::uint64_t bytesEqual(std::uint64_t x, char ch) {
+    return bytesBelow(x ^ (static_cast<unsigned char>(ch) * kOnes), 1);
+}
+
+// Where the first byte at or after `pos` that `ends` marks lies, or the
+// end of the text; the bytes found are then looked at one by one.
+template <typename Ends>
+[[gnu::always_inline]] inline std::size_t skipWhile(std::string_view text, std::size_t pos,
+                                                    Ends ends) {
+    static_assert(std::endian::native == std::endian::little, "the first byte is the lowest");
+    while (pos + 8 <= text.size()) {
+        std::uint64_t v;
+        std::memcpy(&v, text.data() + pos, 8);
+        if (const std::uint64_t found = ends(v))
+            return pos + std::size_t(std::countr_zero(found)) / 8;
+        pos += 8;
+    }
+    return pos;
+}
+
 ClrmameproToken ClrmameproLexer::next() {
-    for (; pos_ < text_.size(); ++pos_) {
+    const std::size_t size = text_.size();
+    for (; pos_ < size; ++pos_) {
         const char ch = text_[pos_];
         if (ch == '\n')
             ++line_;
-        else if (ch != ' ' && ch != '\t' && ch != '\r' && ch != '\f' && ch != '\v')
+        else if (!(classOf(ch) & kBlank))
             break;
     }
-    if (pos_ == text_.size())
+    if (pos_ == size)
         return {Kind::End, {}, line_};
     const char ch = text_[pos_];
     if (ch == '(' || ch == ')') {
@@ -226,38 +278,37 @@ ClrmameproToken ClrmameproLexer::next() {
     }
     if (ch == '"') {
         const std::size_t start = ++pos_;
-        while (pos_ < text_.size() && text_[pos_] != '"') {
-            refuseControl(text_[pos_]);
+        pos_ = skipWhile(text_, pos_,
+                         [](std::uint64_t v) { return bytesBelow(v, 0x20) | bytesEqual(v, '"'); });
+        while (pos_ < size && (classOf(text_[pos_]) & kInString))
             ++pos_;
-        }
-        if (pos_ == text_.size())
+        if (pos_ == size || text_[pos_] == '\n')
             refuseList(line_, "expected a closing quote on the line");
+        if (text_[pos_] != '"')
+            refuseControl(text_[pos_]);
         return {Kind::String, text_.substr(start, pos_++ - start), line_};
     }
     const std::size_t start = pos_;
-    for (; pos_ < text_.size(); ++pos_) {
-        const char c = text_[pos_];
-        if (c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '(' || c == ')' || c == '"')
-            break;
-        refuseControl(c);
-    }
+    pos_ = skipWhile(text_, pos_, [](std::uint64_t v) {
+        return bytesBelow(v, 0x21) | bytesEqual(v, '(') | bytesEqual(v, ')') | bytesEqual(v, '"');
+    });
+    while (pos_ < size && (classOf(text_[pos_]) & kInWord))
+        ++pos_;
+    if (pos_ < size && classOf(text_[pos_]) == 0 && text_[pos_] != '"' && text_[pos_] != '\n')
+        refuseControl(text_[pos_]);
     return {Kind::Word, text_.substr(start, pos_ - start), line_};
 }
 
 void ClrmameproLexer::refuseControl(char ch) const {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 && ch != '\t') {
-        if (ch == '\n')
-            refuseList(line_, "expected a closing quote on the line");
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", byte);
-        refuseList(line_, "expected text, found the byte "s + hex);
-    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(ch));
+    refuseList(line_, "expected text, found the byte "s + hex);
 }
 
 } // namespace
 
 void readClrmamepro(std::string_view text, ListBuilder& builder) {
+    builder.expect(text.size());
     Reader(text, builder).read();
 }
 

@@ -1,7 +1,9 @@
 #include "checksumlists/listbuilder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <numeric>
 
@@ -27,26 +29,41 @@ std::string shown(std::string_view text) {
     return out + (text.size() > kShown ? "...\"" : "\"");
 }
 
-int hexValue(char ch) {
-    if (ch >= '0' && ch <= '9')
-        return ch - '0';
-    if (ch >= 'a' && ch <= 'f')
-        return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F')
-        return ch - 'A' + 10;
-    return -1;
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// Eight hexadecimal digits to four bytes, all eight bytes tested at once
+// (each byte below 0x80, so adding to it never carries into the next).
+bool readHex8(const char* digits, std::uint8_t* bytes) {
+    std::uint64_t v;
+    std::memcpy(&v, digits, 8);
+    const auto atLeast = [](std::uint64_t x, std::uint8_t low) {
+        return (x + (0x80 - low) * kOnes) & kHighBits;
+    };
+    const std::uint64_t lower = v | 0x20 * kOnes;
+    const std::uint64_t digit = atLeast(v, '0') & ~atLeast(v, '9' + 1);
+    const std::uint64_t letter = atLeast(lower, 'a') & ~atLeast(lower, 'f' + 1);
+    if ((v & kHighBits) != 0 || (digit | letter) != kHighBits)
+        return false;
+    const std::uint64_t nibbles = (v & 0x0F * kOnes) + (letter >> 7) * 9;
+    // Byte 2k becomes nibble 2k << 4 | nibble 2k+1; the odd bytes are dropped.
+    std::uint64_t packed = ((nibbles << 4) | (nibbles >> 8)) & 0x00FF00FF00FF00FFULL;
+    packed = (packed | packed >> 8) & 0x0000FFFF0000FFFFULL;
+    packed = (packed | packed >> 16) & 0xFFFFFFFFULL;
+    const auto word = std::uint32_t(packed);
+    std::memcpy(bytes, &word, 4);
+    return true;
 }
 
-// Exactly 2 * bytes.size() hexadecimal digits, in either case.
+// Exactly 2 * bytes.size() hexadecimal digits, in either case; every
+// digest's length is a multiple of four bytes.
 bool readHex(std::string_view text, std::span<std::uint8_t> bytes) {
-    if (text.size() != bytes.size() * 2)
+    static_assert(std::endian::native == std::endian::little, "readHex8 reads little-endian");
+    if (text.size() != bytes.size() * 2 || bytes.size() % 4 != 0)
         return false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int high = hexValue(text[2 * i]);
-        const int low = hexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0)
+    for (std::size_t i = 0; i < bytes.size(); i += 4) {
+        if (!readHex8(text.data() + 2 * i, bytes.data() + i))
             return false;
-        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
     }
     return true;
 }
@@ -63,16 +80,9 @@ void readDigest(std::string_view text, const char* field, std::size_t line,
     digest = bytes;
 }
 
+// Equal for equal entries; the key of entries no index holds.
 std::uint64_t fingerprint(const ListRom& rom) {
-    const auto mix = [](std::uint64_t seed, std::uint64_t value) {
-        return (seed ^ value) * 0x100000001B3ULL + (seed >> 29);
-    };
-    std::uint64_t h = std::hash<std::string_view>()(rom.name);
-    h = mix(h, rom.size.value_or(~0ULL));
-    h = mix(h, rom.crc32.value_or(0) | (rom.crc32 ? 1ULL << 32 : 0));
-    if (rom.sha1)
-        h = mix(h, (*rom.sha1)[0] | std::uint64_t((*rom.sha1)[1]) << 8);
-    return mix(h, std::hash<std::string_view>()(rom.game));
+    return std::hash<std::string_view>()(rom.name) ^ rom.size.value_or(0) * 0x9E3779B97F4A7C15ULL;
 }
 
 // The first 8 bytes of a digest, as an index key.
@@ -164,52 +174,26 @@ ListBuilder::ListBuilder(const std::string& path) : list_(std::make_shared<Check
     list_->path = path;
 }
 
+std::string_view ListBuilder::keep(std::string_view text) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    static_assert(kBlock >= kMaxListFieldLength);
+    if (text.empty())
+        return {};
+    ChecksumList& list = *list_;
+    if (text.size() > list.textRoom_) {
+        list.texts_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+        list.textRoom_ = kBlock;
+    }
+    char* at = list.texts_.back().get() + (kBlock - list.textRoom_);
+    std::copy(text.begin(), text.end(), at);
+    list.textRoom_ -= text.size();
+    return {at, text.size()};
+}
+
+// Entries are sorted by their index key once: equal entries have equal
+// keys, so repeats are found among neighbours, and a list of repeats costs
+// no more than one without.
 std::shared_ptr<const ChecksumList> ListBuilder::finish() {
-    dropRepeats();
-    index();
-    return std::move(list_);
-}
-
-// Repeats are found by sorting fingerprints, so a list of repeats costs no
-// more than one without.
-void ListBuilder::dropRepeats() {
-    std::vector<ListRom>& roms = list_->roms;
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> order(roms.size());
-    for (std::size_t i = 0; i < roms.size(); ++i)
-        order[i] = {fingerprint(roms[i]), std::uint32_t(i)};
-    std::sort(order.begin(), order.end());
-    std::vector<bool> repeat(roms.size());
-    bool any = false;
-    for (std::size_t run = 0; run < order.size();) {
-        std::size_t end = run + 1;
-        while (end < order.size() && order[end].first == order[run].first)
-            ++end;
-        // Within a run the first in list order comes first.
-        for (std::size_t i = run + 1; i < end; ++i) {
-            for (std::size_t j = run; j < i; ++j) {
-                if (!repeat[order[j].second] && roms[order[i].second] == roms[order[j].second]) {
-                    repeat[order[i].second] = true;
-                    any = true;
-                    break;
-                }
-            }
-        }
-        run = end;
-    }
-    if (!any)
-        return;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < roms.size(); ++i) {
-        if (repeat[i])
-            continue;
-        if (kept != i)
-            roms[kept] = std::move(roms[i]);
-        ++kept;
-    }
-    roms.resize(kept);
-}
-
-void ListBuilder::index() {
     struct Keyed {
         std::uint64_t key;
         std::uint32_t rom;
@@ -217,34 +201,90 @@ void ListBuilder::index() {
             return key != other.key ? key < other.key : rom < other.rom;
         }
     };
-    std::vector<Keyed> crc, sha1, md5, sha256;
-    const std::vector<ListRom>& roms = list_->roms;
+    enum { kCrc, kSha1, kMd5, kSha256, kUnindexed, kKinds };
+    std::array<std::vector<Keyed>, kKinds> keyed;
+    std::vector<ListRom>& roms = list_->roms;
+    keyed[kCrc].reserve(roms.size());
     for (std::uint32_t i = 0; i < roms.size(); ++i) {
         const ListRom& rom = roms[i];
         if (!rom.matchable())
-            continue;
-        if (rom.crc32)
-            crc.push_back({*rom.crc32, i});
+            keyed[kUnindexed].push_back({fingerprint(rom), i});
+        else if (rom.crc32)
+            keyed[kCrc].push_back({*rom.crc32, i});
         else if (rom.sha1)
-            sha1.push_back({keyOf(*rom.sha1), i});
+            keyed[kSha1].push_back({keyOf(*rom.sha1), i});
         else if (rom.md5)
-            md5.push_back({keyOf(*rom.md5), i});
+            keyed[kMd5].push_back({keyOf(*rom.md5), i});
         else
-            sha256.push_back({keyOf(*rom.sha256), i});
+            keyed[kSha256].push_back({keyOf(*rom.sha256), i});
     }
-    const auto fill = [](std::vector<Keyed>& keyed, ChecksumList::Index& index) {
-        std::sort(keyed.begin(), keyed.end());
-        index.keys.reserve(keyed.size());
-        index.roms.reserve(keyed.size());
-        for (const Keyed& k : keyed) {
+
+    // A CRC32 and a position fit one 64-bit number, which sorts fastest.
+    std::vector<std::uint64_t> crcOrder(keyed[kCrc].size());
+    for (std::size_t i = 0; i < crcOrder.size(); ++i)
+        crcOrder[i] = keyed[kCrc][i].key << 32 | keyed[kCrc][i].rom;
+    std::sort(crcOrder.begin(), crcOrder.end());
+    for (std::size_t i = 0; i < crcOrder.size(); ++i)
+        keyed[kCrc][i] = {crcOrder[i] >> 32, std::uint32_t(crcOrder[i])};
+
+    std::vector<bool> repeat;
+    for (std::vector<Keyed>& kind : keyed) {
+        if (&kind != &keyed[kCrc])
+            std::sort(kind.begin(), kind.end());
+        for (std::size_t run = 0; run < kind.size();) {
+            std::size_t end = run + 1;
+            while (end < kind.size() && kind[end].key == kind[run].key)
+                ++end;
+            for (std::size_t i = run + 1; i < end; ++i) {
+                for (std::size_t j = run; j < i; ++j) {
+                    if (roms[kind[i].rom] == roms[kind[j].rom]) {
+                        repeat.resize(roms.size());
+                        repeat[kind[i].rom] = true;
+                        break;
+                    }
+                }
+            }
+            run = end;
+        }
+    }
+    if (!repeat.empty())
+        dropRepeats(repeat, keyed);
+
+    const auto fill = [](const std::vector<Keyed>& kind, ChecksumList::Index& index) {
+        index.keys.reserve(kind.size());
+        index.roms.reserve(kind.size());
+        for (const Keyed& k : kind) {
             index.keys.push_back(k.key);
             index.roms.push_back(k.rom);
         }
     };
-    fill(crc, list_->byCrc32_);
-    fill(sha1, list_->bySha1_);
-    fill(md5, list_->byMd5_);
-    fill(sha256, list_->bySha256_);
+    fill(keyed[kCrc], list_->byCrc32_);
+    fill(keyed[kSha1], list_->bySha1_);
+    fill(keyed[kMd5], list_->byMd5_);
+    fill(keyed[kSha256], list_->bySha256_);
+    return std::move(list_);
+}
+
+// Keeps the first of equal entries, in list order, and moves the index
+// entries along with them (which keeps them sorted).
+template <typename Kinds>
+void ListBuilder::dropRepeats(const std::vector<bool>& repeat, Kinds& keyed) {
+    std::vector<ListRom>& roms = list_->roms;
+    std::vector<std::uint32_t> moved(roms.size());
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < roms.size(); ++i) {
+        if (repeat[i])
+            continue;
+        if (kept != i)
+            roms[kept] = std::move(roms[i]);
+        moved[i] = kept++;
+    }
+    roms.resize(kept);
+    for (auto& kind : keyed) {
+        std::erase_if(kind, [&](const auto& k) { return repeat[k.rom]; });
+        for (auto& k : kind)
+            k.rom = moved[k.rom];
+    }
 }
 
 std::span<const std::uint32_t> ChecksumList::Index::find(std::uint64_t key) const {

@@ -41,12 +41,16 @@ public:
     explicit ListBuilder(const std::string& path);
 
     [[nodiscard]] ChecksumList& list() { return *list_; }
+    // A copy of `text` that lives as long as the list, for an entry's texts.
+    [[nodiscard]] std::string_view keep(std::string_view text);
+    // Room for the entries a list of `bytes` holds, guessed from No-Intro's
+    // 400-odd bytes an entry.
+    void expect(std::size_t bytes) { list_->roms.reserve(bytes / 384); }
     void add(ListRom&& rom) { list_->roms.push_back(std::move(rom)); }
     [[nodiscard]] std::shared_ptr<const ChecksumList> finish();
 
 private:
-    void dropRepeats();
-    void index();
+    template <typename Kinds> void dropRepeats(const std::vector<bool>& repeat, Kinds& keyed);
 
     std::shared_ptr<ChecksumList> list_;
 };

@@ -133,16 +133,16 @@ std::vector<ListMatch> matchImage(const ListSet& lists, const ImageHashes& image
 std::string matchSummary(const std::vector<ListMatch>& matches) {
     if (matches.empty())
         return std::string(statusText(ListStatus::NotListed));
-    std::string text =
-        std::string(statusText(matches.front().status)) + ": " + matches.front().rom->name;
+    std::string text = std::string(statusText(matches.front().status)) + ": " +
+                       std::string(matches.front().rom->name);
     if (matches.size() > 1)
         text += " and " + std::to_string(matches.size() - 1) + " more";
     return text;
 }
 
 std::string matchDescription(const ListMatch& match) {
-    std::string text = std::string(statusText(match.status)) + ": " + match.rom->name + " in " +
-                       match.list->label();
+    std::string text = std::string(statusText(match.status)) + ": " + std::string(match.rom->name) +
+                       " in " + match.list->label();
     if (match.padding)
         text += ", padded to " + std::to_string(match.padding->paddedSize) + " bytes with " +
                 hexByte(match.padding->byte);

@@ -133,10 +133,10 @@ private:
                 place_ = Place::Header;
             } else if (element == "game" || element == "machine") {
                 place_ = Place::Game;
-                game_.clear();
+                game_ = {};
                 if (const char* gameName = attribute(attributes, "name")) {
-                    game_ = gameName;
-                    checkLength(game_, "game name", line());
+                    checkLength(gameName, "game name", line());
+                    game_ = builder_.keep(gameName);
                 }
             } else {
                 place_ = Place::Skipped;
@@ -198,7 +198,7 @@ private:
             const std::string_view value = a[1];
             if (key == "name") {
                 checkLength(value, "rom name", at);
-                rom.name = value;
+                rom.name = builder_.keep(value);
                 named = true;
             } else if (key == "size") {
                 readSize(value, at, rom.size);
@@ -214,7 +214,7 @@ private:
                 rom.status = readStatus(value, "status", at);
             } else if (key == "serial") {
                 checkLength(value, "serial", at);
-                rom.serial = value;
+                rom.serial = builder_.keep(value);
             }
         }
         if (!named || rom.name.empty())
@@ -236,7 +236,7 @@ private:
     Place places_[kMaxXmlDepth]{};
     std::size_t depth_ = 0;
     bool sawRoot_ = false;
-    std::string game_;
+    std::string_view game_;
     std::string* field_ = nullptr;
     std::string fieldName_;
 };
@@ -244,6 +244,7 @@ private:
 } // namespace
 
 void readLogiqxXml(std::string_view text, ListBuilder& builder) {
+    builder.expect(text.size());
     XmlReader(builder).read(text);
 }
 

@@ -33,9 +33,9 @@ inline std::string describe(const ListRom& rom) {
     if (rom.crc32)
         crc = {std::uint8_t(*rom.crc32 >> 24), std::uint8_t(*rom.crc32 >> 16),
                std::uint8_t(*rom.crc32 >> 8), std::uint8_t(*rom.crc32)};
-    return rom.game + "|" + rom.name + "|" + (rom.size ? std::to_string(*rom.size) : "-") + "|" +
+    return std::string(rom.game) + "|" + std::string(rom.name) + "|" + (rom.size ? std::to_string(*rom.size) : "-") + "|" +
            (rom.crc32 ? hexText(crc) : "-") + "|" + hex(rom.md5) + "|" + hex(rom.sha1) + "|" +
-           hex(rom.sha256) + "|" + statuses[int(rom.status)] + "|" + rom.serial;
+           hex(rom.sha256) + "|" + statuses[int(rom.status)] + "|" + std::string(rom.serial);
 }
 
 using Members = std::vector<std::pair<std::string, std::string>>;

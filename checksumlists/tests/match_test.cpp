@@ -79,7 +79,7 @@ TEST_P(Matching, FindsEveryAgreeingEntryBestFirst) {
     const auto matches = matchImage(ListSet(row.lists), row.image, row.fileName, hasher);
     Lines found;
     for (const ListMatch& m : matches) {
-        found.push_back(std::string(statusText(m.status)) + "|" + m.rom->name + "|" +
+        found.push_back(std::string(statusText(m.status)) + "|" + std::string(m.rom->name) + "|" +
                         m.list->label() + "|" + agreedText(m.agreed) + "|" +
                         (m.padding ? (m.padding->byte ? "0xFF " : "0x00 ") +
                                          std::to_string(m.padding->paddedSize)

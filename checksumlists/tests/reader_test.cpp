@@ -187,6 +187,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "line 1: expected 8 hexadecimal digits for crc, found \"1A2B3C\""},
         RefusalRow{"sha1_not_hex", "game ( rom ( name y sha1 zz ) )",
                    "line 1: expected 40 hexadecimal digits for sha1, found \"zz\""},
+        // The characters just outside each range of hexadecimal digits.
+        RefusalRow{"crc_slash", "game ( rom ( name y crc 0123456/ ) )",
+                   "line 1: expected 8 hexadecimal digits for crc, found \"0123456/\""},
+        RefusalRow{"crc_colon", "game ( rom ( name y crc :1234567 ) )",
+                   "line 1: expected 8 hexadecimal digits for crc, found \":1234567\""},
+        RefusalRow{"crc_at_sign", "game ( rom ( name y crc 012@4567 ) )",
+                   "line 1: expected 8 hexadecimal digits for crc, found \"012@4567\""},
+        RefusalRow{"crc_capital_g", "game ( rom ( name y crc 0123G567 ) )",
+                   "line 1: expected 8 hexadecimal digits for crc, found \"0123G567\""},
+        RefusalRow{"md5_backquote", "game ( rom ( name y md5 0123456789abcdef0123456789abcde` ) )",
+                   "line 1: expected 32 hexadecimal digits for md5, found "
+                   "\"0123456789abcdef0123456789abcde`\""},
+        RefusalRow{"crc_small_g", "game ( rom ( name y crc 0123456g ) )",
+                   "line 1: expected 8 hexadecimal digits for crc, found \"0123456g\""},
+        RefusalRow{"crc_high_byte", "game ( rom ( name y crc 0123456\xB6 ) )",
+                   "line 1: expected 8 hexadecimal digits for crc, found \"0123456\xB6\""},
         RefusalRow{"unknown_flag", "game ( rom ( name y flags shiny ) )",
                    "line 1: expected good, verified, baddump or nodump after flags, found "
                    "\"shiny\""},
