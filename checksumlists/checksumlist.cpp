@@ -87,6 +87,10 @@ std::shared_ptr<const ChecksumList> loadChecksumList(const std::string& path) {
     // Read into memory that is not cleared first: every byte is overwritten.
     std::unique_ptr<std::uint8_t[]> buffer;
     std::size_t length = 0;
+    // A NUL would end the path early, naming another file.
+    if (path.find('\0') != std::string::npos)
+        throw FileError(FileError::Kind::InvalidName, kOperation, path,
+                        "A path cannot hold a NUL byte");
     try {
         struct stat info {};
         const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);

@@ -111,8 +111,9 @@ private:
     std::string_view text(const ClrmameproToken& key, const char* expected) {
         const ClrmameproToken token = lexer_.next();
         if (token.kind != Kind::Word && token.kind != Kind::String)
-            refuseList(token.line, "expected "s + expected + " after " + std::string(key.text) +
-                                       ", found " + describe(token));
+            refuseList(token.line, "expected "s + expected + " after " +
+                                       std::string(key.text.substr(0, 40)) + ", found " +
+                                       describe(token));
         return token.text;
     }
 

@@ -85,7 +85,8 @@ void moveExclusive(const std::string& from, const std::string& to) {
 
 std::string temporaryName(const std::string& directory) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937_64 random{std::random_device{}()};
+    // Renames may run on several threads at once (the collection check's).
+    thread_local std::mt19937_64 random{std::random_device{}()};
     std::string name = ".kelvo-rename-";
     for (int i = 0; i < 8; ++i)
         name += kLetters[random() % (sizeof kLetters - 1)];

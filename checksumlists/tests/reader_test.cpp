@@ -282,6 +282,7 @@ TEST_F(ListFiles, RefusesWhatIsNotARegularFileOfAListsSize) {
     EXPECT_EQ(failure(path("missing.dat")), "Cannot read the checksum list \"" +
                                                 path("missing.dat") +
                                                 "\": No such file or directory");
+    EXPECT_TRUE(failure(path("a.dat") + '\0' + "x").ends_with(": A path cannot hold a NUL byte"));
     const std::string huge = path("huge.dat");
     writeFile(huge, {'<'});
     ASSERT_EQ(::truncate(huge.c_str(), (129 << 20) + 5), 0);
