@@ -88,8 +88,8 @@ std::shared_ptr<const ChecksumList> loadChecksumList(const std::string& path) {
     std::unique_ptr<std::uint8_t[]> buffer;
     std::size_t length = 0;
     // A NUL would end the path early, naming another file.
-    if (path.find('\0') != std::string::npos)
-        throw FileError(FileError::Kind::InvalidName, kOperation, path,
+    if (const std::size_t nul = path.find('\0'); nul != std::string::npos)
+        throw FileError(FileError::Kind::InvalidName, kOperation, path.substr(0, nul) + "\\0...",
                         "A path cannot hold a NUL byte");
     try {
         struct stat info {};
