@@ -72,6 +72,11 @@ struct ListMatch {
     std::optional<Padding> padding; // set for a Trimmed match only
 };
 
+// What matching needs of an image's whole-file pass (see scanImage).
+[[nodiscard]] inline ImageHashes hashesOf(const ImageScan& scan) {
+    return {scan.size, scan.crc32, scan.md5, scan.sha1, scan.sha256};
+}
+
 // Hashes the image as if `paddedSize - size` bytes of `padByte` followed it,
 // never writing them; nothing when it cannot (the file changed, was
 // cancelled). The matcher calls it only when a padded CRC32, computed
