@@ -186,6 +186,11 @@ template <bool Xml> void loadList(benchmark::State& state) {
         fail(state, "the list loaded wrong: " + std::to_string(list ? list->entryCount() : 0) +
                         " entries of " + std::to_string(n));
     state.counters["bytes"] = double(::kelvo::imageLength(path));
+    // What a loaded list keeps on the heap, per entry.
+    list.reset();
+    const std::size_t before = heapInUse();
+    list = loadChecksumList(path);
+    state.counters["heap_per_entry"] = double(heapInUse() - before) / double(n);
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <numeric>
+#include <type_traits>
 
 namespace kelvo {
 
@@ -258,6 +258,10 @@ std::shared_ptr<const ChecksumList> ListBuilder::finish() {
             index.roms.push_back(k.rom);
         }
     };
+    // The guess of expect() may have left much room; entries copy bitwise.
+    static_assert(std::is_trivially_copyable_v<ListRom>);
+    if (roms.capacity() - roms.size() > roms.size() / 8)
+        roms.shrink_to_fit();
     fill(keyed[kCrc], list_->byCrc32_);
     fill(keyed[kSha1], list_->bySha1_);
     fill(keyed[kMd5], list_->byMd5_);
