@@ -21,8 +21,11 @@ namespace kelvo {
 class ListSet {
 public:
     ListSet() = default;
+    // Null pointers (lists that failed to load) are left out.
     explicit ListSet(std::vector<std::shared_ptr<const ChecksumList>> lists)
-        : lists_(std::move(lists)) {}
+        : lists_(std::move(lists)) {
+        std::erase(lists_, nullptr);
+    }
 
     [[nodiscard]] const std::vector<std::shared_ptr<const ChecksumList>>& lists() const {
         return lists_;
