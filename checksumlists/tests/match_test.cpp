@@ -160,8 +160,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  0,
                  "Not in the loaded lists"},
-        MatchRow{
-            "no_lists", {}, kImage, "a.gba", Hasher::Oracle, {}, 0, "Not in the loaded lists"}),
+        MatchRow{"only_a_list_that_failed",
+                 {nullptr},
+                 kImage,
+                 "a.gba",
+                 Hasher::Oracle,
+                 {},
+                 0,
+                 "Not in the loaded lists"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MatchTexts, StatusWordsAndDescription) {
