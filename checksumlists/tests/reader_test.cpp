@@ -255,6 +255,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The stored CRC's first byte in both headers.
         RefusalRow{"zip_damaged", zipWithFlag(makeZip({{"gba.dat", kClrmamepro}}), 14, 16, 0x5A),
                    "gba.dat: expected an undamaged member (CRC error)"},
+        // The uncompressed size's top byte in both headers: 256 MiB more.
+        RefusalRow{"zip_member_too_large",
+                   zipWithFlag(makeZip({{"gba.dat", kClrmamepro}}), 25, 27, 0x10),
+                   "gba.dat: expected a list of at most 128 MiB"},
         RefusalRow{"zip_truncated", makeZip({{"gba.dat", kClrmamepro}}).substr(0, 100),
                    "expected a zip archive (Not a zip archive)"}),
     [](const auto& info) { return std::string(info.param.name); });
