@@ -104,8 +104,14 @@ void move(const std::string& from, const std::string& to, bool throughTemporary)
     moveExclusive(from, temporary);
     try {
         moveExclusive(temporary, to);
-    } catch (const FileError&) {
-        moveExclusive(temporary, from);
+    } catch (const FileError& error) {
+        try {
+            moveExclusive(temporary, from);
+        } catch (const FileError&) {
+            throw FileError(error.kind(), error.operation(), error.path(),
+                            error.reason() + "; the file is left as \"" + nameOf(temporary) + "\"",
+                            error.code());
+        }
         throw;
     }
 }
@@ -148,6 +154,8 @@ std::vector<PlannedRename> plan(const std::string& imagePath, std::string_view n
             continue;
         saves.push_back(info);
         const std::string saveName = std::string(newStem) + extension;
+        if (newStem == oldStem)
+            continue; // only the image's extension changes
         if (saveName.size() > kMaxFileNameBytes)
             throw FileError(Kind::InvalidName, kOperation, joinPath(directory, saveName),
                             "A file name holds at most 255 bytes");
