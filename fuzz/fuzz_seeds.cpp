@@ -1,8 +1,11 @@
 // Writes the seed corpus of the fuzz targets: sample headers of many shapes
-// and lengths, every byte value as a title character, and typed titles and
-// file names good and bad. Usage: fuzz_seeds <corpus directory>; it fills
-// the subdirectories header/, title/ and name/.
+// and lengths, every byte value as a title character, typed titles and file
+// names good and bad, and checksum lists in each format, well-formed and
+// hostile. Usage: fuzz_seeds <corpus directory>; it fills the subdirectories
+// header/, title/, name/, list_xml/, list_clrmamepro/ and list_zip/.
 #include "romheader/romheader.h"
+
+#include <zip.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -120,6 +123,85 @@ void nameSeeds(Corpus& corpus) {
         corpus.add(name);
 }
 
+const std::string_view kXmlLists[] = {
+    "<?xml version=\"1.0\"?>\n<!DOCTYPE datafile PUBLIC \"-//Logiqx//DTD ROM Management "
+    "Datafile//EN\" \"http://www.logiqx.com/Dats/datafile.dtd\">\n<datafile>\n<header>\n"
+    "<name>Nintendo - Game Boy Advance</name>\n<description>GBA &amp; more</description>\n"
+    "<version>20260801-000000</version>\n</header>\n"
+    "<game name=\"2048 (World) (GBA Jam 2024) (Aftermarket) (Unl)\" id=\"0001\">\n"
+    "<description>2048</description>\n<rom name=\"2048 (World).gba\" size=\"4194304\" "
+    "crc=\"CC2541CF\" md5=\"051928341be67dcba03f0e04104d9047\" "
+    "sha1=\"27285271b352adb77c2ca213d92c21ef680fb133\" "
+    "sha256=\"bfa0ec8bdf2946547879d50a68687ea32e2fa628db187357415858b633d194d9\" "
+    "status=\"verified\" serial=\"B24E\"/>\n</game>\n"
+    "<machine name=\"m\"><rom name=\"b.bin\" size=\"8\" crc=\"deadbeef\" status=\"baddump\"/>"
+    "<rom name=\"n.bin\" status=\"nodump\"/></machine>\n"
+    "<game name=\"r\"><rom name=\"r\" sha1=\"27285271b352adb77c2ca213d92c21ef680fb133\"/></game>\n"
+    "<game name=\"r\"><rom name=\"r\" sha1=\"27285271b352adb77c2ca213d92c21ef680fb133\"/></game>\n"
+    "</datafile>\n",
+    "<?xml version=\"1.0\"?>\n<!DOCTYPE d [\n <!ENTITY a \"lol\">\n <!ENTITY b \"&a;&a;&a;\">\n]>\n"
+    "<datafile><game name=\"&b;\"/></datafile>",
+    "<!DOCTYPE datafile [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
+    "<datafile><game name=\"&x;\"/></datafile>",
+    "<!DOCTYPE datafile [<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;]><datafile/>",
+    "<!DOCTYPE datafile SYSTEM \"x.dtd\"><datafile>&x;</datafile>",
+    "<mame><machine name=\"m\"><rom name=\"a\" size=\"1,024\" crc=\"00000001\"/></machine></mame>",
+    "<datafile><game><rom name=\"y\" size=\"18446744073709551616\"/></game></datafile>",
+    "<datafile>\n<game name=\"x\">\n<rom name=\"y\"",
+};
+
+const std::string_view kClrmameproLists[] = {
+    "clrmamepro (\n\tname \"Nintendo - Game Boy Advance\"\n\tversion 20260801\n"
+    "\tforcezipping ( yes ( nested ) )\n)\n\ngame (\n\tname \"Sample (Europe) (En,Fr)\"\n"
+    "\trom ( name \"Sample (Europe) (En,Fr).gba\" size 32,524,164 crc cc2541cf "
+    "md5 051928341be67dcba03f0e04104d9047 sha1 27285271b352adb77c2ca213d92c21ef680fb133 "
+    "sha256 bfa0ec8bdf2946547879d50a68687ea32e2fa628db187357415858b633d194d9 flags verified "
+    "serial \"AXYP\" )\n)\ngame ( rom ( name bare.gba size 4 crc DEADBEEF status baddump ) "
+    "name late )\nresource ( name bios rom ( name b.bin crc 00000001 flags nodump ) )\n",
+    "\xEF\xBB\xBFgame(name x rom(name \"y z\" crc 0000000A))",
+    "game ( rom ( name a crc 00000001 ) )\ngame ( rom ( name a crc 00000001 ) )",
+    "game ( rom ( name y size 18446744073709551616 ) )",
+    "game (\n name \"x )\n)",
+    "game ( name ( x ) )",
+    "hello world",
+};
+
+std::string zipOf(const std::vector<std::pair<std::string, std::string_view>>& members) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+    zip_t* archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+    zip_source_keep(buffer);
+    for (const auto& [name, contents] : members)
+        zip_file_add(archive, name.c_str(),
+                     zip_source_buffer(archive, contents.data(), contents.size(), 0), 0);
+    zip_close(archive);
+    std::string bytes;
+    zip_stat_t info;
+    if (zip_source_open(buffer) == 0 && zip_source_stat(buffer, &info) == 0) {
+        bytes.resize(info.size);
+        bytes.resize(std::size_t(
+            std::max<zip_int64_t>(0, zip_source_read(buffer, bytes.data(), bytes.size()))));
+        zip_source_close(buffer);
+    }
+    zip_source_free(buffer);
+    zip_error_fini(&error);
+    return bytes;
+}
+
+void listSeeds(Corpus& xml, Corpus& clrmamepro, Corpus& zipped) {
+    for (const std::string_view list : kXmlLists)
+        xml.add(list);
+    for (const std::string_view list : kClrmameproLists)
+        clrmamepro.add(list);
+    zipped.add(zipOf({{"Nintendo - Game Boy Advance.dat", kXmlLists[0]}}));
+    zipped.add(zipOf({{"readme.txt", "x"}, {"gba.DAT", kClrmameproLists[0]}}));
+    zipped.add(zipOf({{"a.dat", kClrmameproLists[1]}, {"b.xml", kXmlLists[0]}}));
+    zipped.add(zipOf({{"dir/", ""}, {"notes.txt", "no list"}}));
+    const std::string inner = zipOf({{"x.dat", kClrmameproLists[1]}});
+    zipped.add(zipOf({{"inner.dat", inner}}));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -131,10 +213,16 @@ int main(int argc, char* argv[]) {
     Corpus header(root, "header");
     Corpus title(root, "title");
     Corpus name(root, "name");
+    Corpus xml(root, "list_xml");
+    Corpus clrmamepro(root, "list_clrmamepro");
+    Corpus zipped(root, "list_zip");
     headerSeeds(header);
     titleSeeds(title);
     nameSeeds(name);
-    std::printf("Seeds: %d header, %d title, %d name in %s\n", header.count(), title.count(),
-                name.count(), root.c_str());
+    listSeeds(xml, clrmamepro, zipped);
+    std::printf("Seeds: %d header, %d title, %d name, %d XML list, %d clrmamepro list, %d zipped "
+                "list in %s\n",
+                header.count(), title.count(), name.count(), xml.count(), clrmamepro.count(),
+                zipped.count(), root.c_str());
     return 0;
 }
