@@ -123,7 +123,9 @@ Status runInfo(const Arguments& arguments) {
             status = worse(status, report(error));
         }
     }
-    if (json && !all.empty()) {
+    // Several files always make an array, empty if none could be read, so
+    // a script's JSON reader always has something to read.
+    if (json && (files.size() > 1 || !all.empty())) {
         // A name that is not UTF-8 shows U+FFFD where its odd bytes were.
         const Json& shown = files.size() == 1 ? all.front() : all;
         print(shown.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");

@@ -81,7 +81,10 @@ int main(int argc, char* argv[]) {
         return finish(Status::Ok);
     }
     if (first == "-v" || first == "--version") {
-        print("kelvo-gba-cli " KELVO_VERSION "\n");
+        std::string text = "kelvo-gba-cli " KELVO_VERSION "\nCommands:";
+        for (const Command* command : kCommands)
+            text.append(" ").append(command->name);
+        print(text + "\n");
         return finish(Status::Ok);
     }
     const Command* command = find(first);

@@ -178,7 +178,7 @@ check_command_line() {
     local cli=$prefix/bin/$PACKAGE-cli
     [[ -x $cli ]] || return 0
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$cli" --version 2>&1) &&
-        [[ $out == "$PACKAGE-cli $version" ]] && pass "$label: $PACKAGE-cli --version" ||
+        [[ $(sed -n 1p <<<"$out") == "$PACKAGE-cli $version" ]] && pass "$label: $PACKAGE-cli --version" ||
         fail "$label: $PACKAGE-cli --version said '$out'"
     local completion=$prefix/share/bash-completion/completions/$PACKAGE-cli
     [[ -f $completion ]] && bash -c "source '$completion' && complete -p $PACKAGE-cli" >/dev/null 2>&1 &&

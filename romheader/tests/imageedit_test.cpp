@@ -28,25 +28,6 @@ TEST(BootLogo, IsTheConsolesLogo) {
     EXPECT_TRUE(std::equal(last.begin(), last.end(), kBootLogo.end() - 8));
 }
 
-struct TrimRow {
-    std::uint64_t size;
-    std::uint64_t run;
-    std::uint64_t cut;
-};
-
-class TrimRule : public ::testing::TestWithParam<TrimRow> {};
-
-TEST_P(TrimRule, CutsAtTheFirstPaddingByteRoundedUpTo4) {
-    EXPECT_EQ(trimmedSize(GetParam().size, GetParam().run), GetParam().cut)
-        << GetParam().size << " bytes ending in " << GetParam().run;
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, TrimRule,
-                         ::testing::Values(TrimRow{16384, 7562, 8824}, TrimRow{16384, 7560, 8824},
-                                           TrimRow{16384, 7559, 8828}, TrimRow{4096, 4096, 192},
-                                           TrimRow{4096, 3905, 192}, TrimRow{4096, 3903, 196},
-                                           TrimRow{2048, 1024, 1024}));
-
 class Trim : public ScratchDirTest {};
 
 // A file with data, a hole to its end, and the same bytes written out: the
@@ -144,16 +125,5 @@ INSTANTIATE_TEST_SUITE_P(
         FailedRow{"fix_padded", [](const std::string& p) { applyFix(p, planFix(p, {}, true)); }},
         FailedRow{"append", [](const std::string& p) { appendBytes(p, 100, 0x00, fileState(p)); }}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Pad, RefusedPastTheLargestCartridge) {
-    EXPECT_EQ(nextPowerOfTwo(8824), 16384u);
-    EXPECT_EQ(nextPowerOfTwo(16384), 16384u);
-    try {
-        appendBytes("/nonexistent", kLargestImage + 1, 0xFF, {});
-        FAIL() << "a padding larger than a cartridge was appended";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.kind(), FileError::Kind::TooLarge) << error.what();
-    }
-}
 
 } // namespace
