@@ -17,7 +17,8 @@ using Json = nlohmann::ordered_json;
 constexpr Option kOptions[] = {{"json"}, {"header"}, {"help", 'h'}};
 
 // What is known of one file: its size and header, and the whole-file pass
-// unless only the header was asked for (or the file is shorter than one).
+// unless only the header was asked for. A file shorter than a header is
+// always passed over whole: it is read by then anyway.
 struct Look {
     std::string path;
     std::uint64_t size = 0;
@@ -35,8 +36,6 @@ Look lookAt(const std::string& path, bool headerOnly) {
         readHeader(path, read);
         look.size = std::uint64_t(read.sizeBytes);
         look.header = read.bytes;
-        // A file shorter than a header is all read by now; its rows are
-        // the whole file's, as Image Details shows them.
         if (look.hasHeader())
             return look;
     }
@@ -83,16 +82,18 @@ Json jsonOf(const Look& look) {
     json["check_computed"] = ifHeader(info.computedCheck);
 
     const ImageScan* scan = look.scan ? &*look.scan : nullptr;
-    const auto ifScanned = [scan](auto value) { return scan ? Json(value) : Json(); };
-    char crc[9] = "";
-    if (scan)
+    for (const char* key : {"save_ids", "crc32", "md5", "sha1", "sha256"})
+        json[key] = nullptr;
+    if (scan) {
+        char crc[9];
         std::snprintf(crc, sizeof crc, "%08x", unsigned{scan->crc32});
-    json["save_ids"] = ifScanned(scan ? scan->saveIds : std::vector<std::string>());
-    json["crc32"] = ifScanned(std::string(crc));
-    json["md5"] = ifScanned(scan ? hexText(scan->md5) : "");
-    json["sha1"] = ifScanned(scan ? hexText(scan->sha1) : "");
-    json["sha256"] = ifScanned(scan ? hexText(scan->sha256) : "");
-    const bool padded = scan && isPadding(scan->lastByte, scan->trailingRun) && scan->size > 0;
+        json["save_ids"] = scan->saveIds;
+        json["crc32"] = crc;
+        json["md5"] = hexText(scan->md5);
+        json["sha1"] = hexText(scan->sha1);
+        json["sha256"] = hexText(scan->sha256);
+    }
+    const bool padded = scan && isPadding(scan->lastByte, scan->trailingRun);
     json["padding_byte"] = padded ? Json(scan->lastByte) : Json();
     json["padding_length"] = padded ? Json(scan->trailingRun) : Json();
     return json;
