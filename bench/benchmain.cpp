@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
     kelvo::bench::registerStartupBenchmarks();
     kelvo::bench::registerDetailsBenchmarks();
     kelvo::bench::registerChecksumListBenchmarks();
+    kelvo::bench::registerCliBenchmarks();
     benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::AddCustomContext("size", kelvo::bench::smokeRun() ? "smoke" : "full");
 

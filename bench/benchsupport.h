@@ -26,6 +26,7 @@ void registerMakeListBenchmarks();
 void registerStartupBenchmarks();
 void registerDetailsBenchmarks();
 void registerChecksumListBenchmarks();
+void registerCliBenchmarks();
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when it goes.

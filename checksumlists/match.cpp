@@ -1,5 +1,7 @@
 #include "checksumlists/match.h"
 
+#include "romheader/imageedit.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -170,14 +172,6 @@ std::uint32_t paddedCrc32(std::uint32_t crc, std::uint64_t size, std::uint8_t by
                           std::uint64_t paddedSize) {
     const std::uint64_t length = paddedSize - size;
     return std::uint32_t(::crc32_combine(crc, crc32OfRun(byte, length), z_off_t(length)));
-}
-
-std::uint64_t nextPowerOfTwo(std::uint64_t size) {
-    if (size <= 1)
-        return 1;
-    if (size > (std::uint64_t{1} << 63))
-        return 0;
-    return std::bit_ceil(size);
 }
 
 } // namespace kelvo

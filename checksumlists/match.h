@@ -121,8 +121,5 @@ using PaddedHasher =
 // `paddedSize - size` bytes of `byte`.
 [[nodiscard]] std::uint32_t paddedCrc32(std::uint32_t crc, std::uint64_t size, std::uint8_t byte,
                                         std::uint64_t paddedSize);
-// The next power of two above `size`; `size` itself when it is one, 0 when
-// there is none below 2^64.
-[[nodiscard]] std::uint64_t nextPowerOfTwo(std::uint64_t size);
 
 } // namespace kelvo

@@ -8,7 +8,11 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Kelvo-GBA shows the cartridge header of Game Boy Advance ROM images (title,\n"
     "size, cart ID, territory and maker), writes a new title into an image while\n"
     "keeping its header check valid, copies an image to a file named after its\n"
-    "title, and lists a directory's images to a text file.")
+    "title, and lists a directory's images to a text file.\n"
+    "\n"
+    "Its command-line companion, kelvo-gba-cli, needs no display: it prints an\n"
+    "image's details as text or JSON, fixes a built image's header as the\n"
+    "homebrew toolchains' fixer does, and trims or pads images.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "kelvo-gba")
 set(CPACK_STRIP_FILES ON)

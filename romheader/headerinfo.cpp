@@ -80,7 +80,6 @@ constexpr GameType kGameTypes[] = {
     {'V', "rumble"},
 };
 
-
 std::string titleText(const TitleBytes& title) {
     std::string shown = decodeBytes(title);
     std::replace(shown.begin(), shown.end(), '\0', ' ');
@@ -194,10 +193,13 @@ std::string hexText(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string paddingText(const ImageScan& scan, const NumberStyle& style) {
+bool isPadding(std::uint8_t lastByte, std::uint64_t run) {
     constexpr std::uint64_t kShortestPadding = 1024;
-    if (scan.size == 0 || scan.trailingRun < kShortestPadding ||
-        (scan.lastByte != 0xFF && scan.lastByte != 0x00))
+    return run >= kShortestPadding && (lastByte == 0xFF || lastByte == 0x00);
+}
+
+std::string paddingText(const ImageScan& scan, const NumberStyle& style) {
+    if (scan.size == 0 || !isPadding(scan.lastByte, scan.trailingRun))
         return "none";
     return style.grouped(scan.trailingRun) + " bytes of " + byteText(scan.lastByte);
 }
@@ -213,15 +215,12 @@ std::string saveTypeText(const std::vector<std::string>& saveIds) {
     return text;
 }
 
-std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan,
-                                    const NumberStyle& style) {
-    const HeaderInfo info = decodeHeaderInfo(scan.header);
-    const std::string crc = hexText(
-        std::array<std::uint8_t, 4>{std::uint8_t(scan.crc32 >> 24), std::uint8_t(scan.crc32 >> 16),
-                                    std::uint8_t(scan.crc32 >> 8), std::uint8_t(scan.crc32)});
+std::vector<DetailRow> headerDetails(std::string_view path, std::uint64_t size,
+                                     const HeaderBytes& header, const NumberStyle& style) {
+    const HeaderInfo info = decodeHeaderInfo(header);
     return {
         {"File", std::string(path)},
-        {"Size", sizeText(scan.size, style)},
+        {"Size", sizeText(size, style)},
         {"Title", titleText(info.title)},
         {"Game code", gameCodeText(info.gameCode)},
         {"Maker", makerText(info)},
@@ -235,6 +234,17 @@ std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan
         {"Version", std::to_string(info.version)},
         {"Check byte", "stored " + byteText(info.storedCheck) + ", computed " +
                            byteText(info.computedCheck) + (info.checkValid() ? ": OK" : ": bad")},
+    };
+}
+
+std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan,
+                                    const NumberStyle& style) {
+    const std::string crc = hexText(
+        std::array<std::uint8_t, 4>{std::uint8_t(scan.crc32 >> 24), std::uint8_t(scan.crc32 >> 16),
+                                    std::uint8_t(scan.crc32 >> 8), std::uint8_t(scan.crc32)});
+    std::vector<DetailRow> rows = headerDetails(path, scan.size, scan.header, style);
+    // What only a pass over the whole file tells.
+    DetailRow whole[] = {
         {"Save type", saveTypeText(scan.saveIds)},
         {"CRC32", crc},
         {"MD5", hexText(scan.md5)},
@@ -242,6 +252,9 @@ std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan
         {"SHA-256", hexText(scan.sha256)},
         {"Padding", paddingText(scan, style)},
     };
+    rows.insert(rows.end(), std::make_move_iterator(std::begin(whole)),
+                std::make_move_iterator(std::end(whole)));
+    return rows;
 }
 
 } // namespace kelvo

@@ -120,10 +120,18 @@ struct NumberStyle {
 // SHA-256 and Padding, in that order.
 [[nodiscard]] std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan,
                                                   const NumberStyle& style = {});
+// The rows of those that need no more than the file's size and its header:
+// File, Size and Title to Check byte.
+[[nodiscard]] std::vector<DetailRow> headerDetails(std::string_view path, std::uint64_t size,
+                                                   const HeaderBytes& header,
+                                                   const NumberStyle& style = {});
 
 // "0x96".
 [[nodiscard]] std::string byteText(std::uint8_t value);
 [[nodiscard]] std::string hexText(std::span<const std::uint8_t> bytes);
+// Whether the run of identical bytes that ends an image is padding: 0xFF or
+// 0x00, at least 1 KiB of it.
+[[nodiscard]] bool isPadding(std::uint8_t lastByte, std::uint64_t run);
 // "1048576 bytes of 0xFF", or "none" when the run is under 1 KiB or of any
 // other byte.
 [[nodiscard]] std::string paddingText(const ImageScan& scan, const NumberStyle& style = {});

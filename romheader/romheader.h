@@ -157,6 +157,7 @@ public:
         Cancelled,     // the user (or a termination signal) stopped it; nothing was left
         Changed,       // the file changed between reading and writing; nothing was written
         Malformed,     // the file's contents are not in the format it should have
+        TooLarge,      // larger than a cartridge image can be; padding refused
     };
 
     FileError(Kind kind, std::string operation, std::string path, std::string reason, int code = 0);

@@ -3,6 +3,7 @@
 // from Python's zlib and hashlib over the same bytes:
 //   a = bytes((i * 7 + 3) & 0xFF for i in range(3000)); a + b'\xff' * 1096; a + b'\x00' * 1096
 #include "checksumlists/match.h"
+#include "romheader/imageedit.h"
 #include "checksumlists/tests/listtest.h"
 
 namespace {

@@ -22,6 +22,8 @@ WINDOW_TITLE='Kelvo-GBA - Kelvo By Orlan'
 # Every file the install delivers, relative to the prefix, with its mode.
 EXPECTED_FILES=(
     "755 bin/kelvo-gba"
+    "755 bin/kelvo-gba-cli"
+    "644 share/bash-completion/completions/kelvo-gba-cli"
     "644 share/applications/kelvo-gba.desktop"
     "644 share/doc/kelvo-gba/changelog.gz"
     "644 share/doc/kelvo-gba/copyright"
@@ -32,6 +34,7 @@ EXPECTED_FILES=(
     "644 share/icons/hicolor/256x256/apps/kelvo-gba.png"
     "644 share/icons/hicolor/scalable/apps/kelvo-gba.svg"
     "644 share/man/man1/kelvo-gba.1.gz"
+    "644 share/man/man1/kelvo-gba-cli.1.gz"
     "644 share/metainfo/$METAINFO_ID.metainfo.xml"
 )
 
@@ -94,6 +97,8 @@ check_installed_tree() {
         if [[ -e $path ]]; then printf '%s %s\n' "$(stat -c %a "$path")" "$path"; fi
     done <<<"$expected_paths")
     same_list "$label: file modes" "$expected_modes" "$actual_modes"
+
+    check_command_line "$label" "$prefix" "$version"
 
     local desktop=$prefix/share/applications/$PACKAGE.desktop
     local metainfo=$prefix/share/metainfo/$METAINFO_ID.metainfo.xml
@@ -164,6 +169,27 @@ check_installed_tree() {
     release=$(sed -n 's|.*<release version="\([^"]*\)".*|\1|p' "$metainfo" | sed -n 1p)
     [[ $release == "$version" ]] && pass "$label: newest metainfo release is $version" ||
         fail "$label: newest metainfo release is '$release', the project is $version"
+}
+
+# The command-line companion: it runs from the tree without a display, says
+# its version, its completion completes it, and its manual page renders.
+check_command_line() {
+    local label=$1 prefix=$2 version=$3 out
+    local cli=$prefix/bin/$PACKAGE-cli
+    [[ -x $cli ]] || return 0
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$cli" --version 2>&1) &&
+        [[ $(sed -n 1p <<<"$out") == "$PACKAGE-cli $version" ]] && pass "$label: $PACKAGE-cli --version" ||
+        fail "$label: $PACKAGE-cli --version said '$out'"
+    local completion=$prefix/share/bash-completion/completions/$PACKAGE-cli
+    [[ -f $completion ]] && bash -c "source '$completion' && complete -p $PACKAGE-cli" >/dev/null 2>&1 &&
+        pass "$label: completion registers $PACKAGE-cli" ||
+        fail "$label: $completion does not register a completion for $PACKAGE-cli"
+    local page=$prefix/share/man/man1/$PACKAGE-cli.1.gz warnings
+    if [[ -f $page ]]; then
+        warnings=$(gzip -dc "$page" | LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l - 2>&1 >/dev/null)
+        [[ -z $warnings ]] && pass "$label: $PACKAGE-cli(1) renders without warnings" ||
+            fail "$label: $PACKAGE-cli(1):"$'\n'"$warnings"
+    fi
 }
 
 cmd_install() {
@@ -284,6 +310,12 @@ cmd_launch() {
         fail "Depends not satisfied on this machine: $out"
         finish
     fi
+
+    # The command line needs no display: it runs before Xvfb starts.
+    local cli_out
+    cli_out=$(env -u DISPLAY "$root/usr/bin/$PACKAGE-cli" --help 2>&1) &&
+        [[ $cli_out == *"  fix "* ]] && pass "the packaged $PACKAGE-cli runs without a display" ||
+        fail "the packaged $PACKAGE-cli --help said: $cli_out"
 
     local desktop=$root/usr/share/applications/$PACKAGE.desktop exec_line wm_class
     exec_line=$(desktop_key "$desktop" Exec)

@@ -1,0 +1,41 @@
+# bash completion for kelvo-gba-cli: its commands, each command's options,
+# the values --byte takes, and image files (directories to reach them).
+_kelvo_gba_cli() {
+    local cur prev words cword
+    _init_completion || return
+
+    local commands="info fix trim pad repair"
+    if ((cword == 1)); then
+        if [[ $cur == -* ]]; then
+            mapfile -t COMPREPLY < <(compgen -W "--help --version" -- "$cur")
+        else
+            mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
+        fi
+        return
+    fi
+
+    local command=${words[1]} options
+    case $command in
+    info) options="--json --header --help" ;;
+    fix) options="-p -t -c -m -r --dry-run --help" ;;
+    trim | repair) options="--dry-run --help" ;;
+    pad) options="--byte --dry-run --help" ;;
+    *) return ;;
+    esac
+
+    if [[ $command == pad && $prev == --byte ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "0xFF 0x00" -- "$cur")
+        return
+    fi
+    # After "--" every word is a file.
+    local i
+    for ((i = 2; i < cword; i++)); do
+        [[ ${words[i]} == -- ]] && break
+    done
+    if ((i == cword)) && [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+        return
+    fi
+    _filedir '@(gba|agb|bin|GBA|AGB|BIN)'
+}
+complete -F _kelvo_gba_cli kelvo-gba-cli
