@@ -1,5 +1,8 @@
 #include "headerwin/headerwindow.h"
 
+#include "headerwin/wrappingbutton.h"
+#include "romheader/imageinfo.h"
+#include "romheader/termination.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/drivelist.h"
@@ -7,9 +10,6 @@
 #include "windowkit/filelist.h"
 #include "windowkit/twipslayout.h"
 #include "windowkit/windowkit.h"
-#include "headerwin/wrappingbutton.h"
-#include "romheader/imageinfo.h"
-#include "romheader/termination.h"
 
 #include <QAction>
 #include <QApplication>
@@ -364,36 +364,39 @@ void HeaderWindow::clearImageInfo() {
 
 void HeaderWindow::File1_Click() {
     showStatus(QString());
-    cmdEdit->setEnabled(true);
-    cmdRen->setEnabled(true);
     // The names listed come from the file list's own directory.
     romPath = joinPath(File1->Path(), File1->FileName());
+    // Nothing is shown until the header is read: a read that fails leaves no
+    // button or menu entry that could write to a file whose header was never shown.
+    forgetShownImage();
 
-    // Never leave a previous image's values beside a file that could not be read.
     const auto failure = attempt([this] {
         // One open measures the image and reads its header: the size comes
         // from the same open file, so a second path lookup is saved.
         readHeader(romPath, header);
-        lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
-        lblsizemb->setText(
-            fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
-
-        txtheader->setText(fromUtf8(visibleText(header.title)));
-        lblid->setText(printable(fromUtf8(codeText(header.cartId))));
-        lblman->setText(printable(fromUtf8(decodeMaker(header.makerCode))));
-        lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
-        lblterritory->setText(printable(fromUtf8(decodeTerritory(header.territory))));
-        showCheck(header);
-        showImageExtras(&header);
-        headerShown_ = true;
+        showHeader();
         if (!bootLogoValid(header.bytes) && !fixedValueValid(header.bytes))
             showStatus(QStringLiteral("%1 does not look like a GBA image (no boot logo).")
                            .arg(displayText(baseName(romPath))));
     });
-    if (failure) {
-        clearImageInfo();
+    if (failure)
         reportFailure(*failure);
-    }
+}
+
+void HeaderWindow::showHeader() {
+    lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
+    lblsizemb->setText(
+        fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
+    txtheader->setText(fromUtf8(visibleText(header.title)));
+    lblid->setText(printable(fromUtf8(codeText(header.cartId))));
+    lblman->setText(printable(fromUtf8(decodeMaker(header.makerCode))));
+    lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
+    lblterritory->setText(printable(fromUtf8(decodeTerritory(header.territory))));
+    showCheck(header);
+    showImageExtras(&header);
+    headerShown_ = true;
+    cmdEdit->setEnabled(true);
+    cmdRen->setEnabled(true);
 }
 
 void HeaderWindow::showCheck(const RomHeader& shown) {
@@ -405,9 +408,9 @@ void HeaderWindow::showCheck(const RomHeader& shown) {
 }
 
 void HeaderWindow::cmdEdit_Click() {
-    romPath = joinPath(File1->Path(), File1->FileName());
+    const FileIdentity shown = shownIdentity("write");
     editTitle = encodeTitle(txtheader->text().toStdString());
-    const bool checkValid = writeTitle(romPath, editTitle, shownIdentity());
+    const bool checkValid = writeTitle(romPath, editTitle, &shown);
     File1->Refresh();
     showStatus(writtenStatus(checkValid));
 }
@@ -444,6 +447,7 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
     DelayedProgress progress(this, QStringLiteral("Copying to %1.gba...").arg(fromUtf8(title)),
                              progressDelayMs_);
     // The progress dialog lets events through: work on copies of the paths.
+    const FileIdentity shown = shownIdentity("copy");
     const std::string source = romPath;
     const std::string directory = File1->Path();
     try {
@@ -452,7 +456,7 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
             [&progress](std::uint64_t done, std::uint64_t total) {
                 return progress.step(done, total);
             },
-            shownIdentity());
+            &shown);
     } catch (const FileError& error) {
         if (error.kind() != FileError::Kind::Cancelled)
             throw;
@@ -460,10 +464,11 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
     }
 }
 
-const FileIdentity* HeaderWindow::shownIdentity() const {
-    // The buttons also work after a click that could not read the file; then
-    // there is nothing to compare with.
-    return headerShown_ ? &header.identity : nullptr;
+FileIdentity HeaderWindow::shownIdentity(const char* operation) const {
+    if (!headerShown_)
+        throw FileError(FileError::Kind::Changed, operation, romPath,
+                        "No header is shown; click the image first");
+    return header.identity;
 }
 
 void HeaderWindow::cmdExit_Click() {

@@ -2,9 +2,9 @@
 // write a new title into it and copy it to a file named after its title.
 #pragma once
 
+#include "romheader/romheader.h"
 #include "windowkit/failure.h"
 #include "windowkit/progress.h"
-#include "romheader/romheader.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -102,8 +102,11 @@ private:
 
     void clearImageInfo();
     // The identity of the file whose header is shown, for the operations to
-    // check that the path still names it; nullptr when no header is shown.
-    [[nodiscard]] const FileIdentity* shownIdentity() const;
+    // check that the path still names it. Every write asks for it, so none
+    // happens while no header is shown: that is refused as `operation`.
+    [[nodiscard]] FileIdentity shownIdentity(const char* operation) const;
+    // Shows `header`, read from romPath, and enables what works on it.
+    void showHeader();
     // The state after a directory change: no header shown, the file buttons off.
     void forgetShownImage();
     void showCheck(const RomHeader& shown);

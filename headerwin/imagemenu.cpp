@@ -2,11 +2,11 @@
 // image whose header is shown.
 #include "headerwin/headerwindow.h"
 
-#include "windowkit/failure.h"
 #include "headerwin/imagedetailsdialog.h"
+#include "romheader/imageinfo.h"
+#include "windowkit/failure.h"
 #include "windowkit/progress.h"
 #include "windowkit/windowkit.h"
-#include "romheader/imageinfo.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -94,6 +94,7 @@ void HeaderWindow::showImageDetails() {
 }
 
 void HeaderWindow::repairShownHeader() {
+    const FileIdentity shown = shownIdentity("repair");
     const std::string path = romPath;
     const QString name = fromUtf8(baseName(path));
     const RepairPlan plan = planRepair(path);
@@ -118,7 +119,7 @@ void HeaderWindow::repairShownHeader() {
     if (!confirm(this, question + logoNote) || !headerShown_)
         return;
 
-    repairHeader(path, plan, shownIdentity());
+    repairHeader(path, plan, &shown);
     readHeader(path, header);
     showCheck(header);
     showStatus(QStringLiteral("Repaired the header of %1; its check byte is valid.%2")

@@ -1,21 +1,22 @@
 // Drives the header window through its controls with real mouse and key
 // events, on images built in a fresh temporary directory.
-#include "windowkit/directorylist.h"
-#include "windowkit/drivelist.h"
-#include "windowkit/filelist.h"
 #include "headerwin/headerwindow.h"
 #include "headerwin/imagedetailsdialog.h"
-#include "windowkit/progress.h"
-#include "windowkit/windowkit.h"
 #include "headerwin/wrappingbutton.h"
 #include "romheader/romheader.h"
 #include "testsupport.h"
+#include "windowkit/directorylist.h"
+#include "windowkit/drivelist.h"
+#include "windowkit/filelist.h"
+#include "windowkit/progress.h"
+#include "windowkit/windowkit.h"
 
 #include <QAccessible>
 #include <QClipboard>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,13 +24,6 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressDialog>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -235,8 +229,8 @@ void HeaderWindowTest::showsDecodedHeader_data() {
         << "CTRL"
         << "A\t\t\n"
         << "0\r" << qint64(65536) << true
-        << QStringList{"CTRL", "0Mbit", "0MB", "\uFFFD\uFFFD", "A - Yes", "\uFFFD", "0\uFFFD",
-                       "Check OK"}
+        << QStringList{"CTRL",    "0Mbit",  "0MB",     "\uFFFD\uFFFD",
+                       "A - Yes", "\uFFFD", "0\uFFFD", "Check OK"}
         << "Unknown company";
 }
 
@@ -352,9 +346,9 @@ void HeaderWindowTest::statusLineSaysWhatHappened_data() {
                                           << "remove"
                                           << "sample.gba went away; its header is no longer shown.";
     QTest::newRow("shown file replaced by another") << "sample.gba"
-                                                   << "replace"
-                                                   << "sample.gba went away; its header is no "
-                                                      "longer shown.";
+                                                    << "replace"
+                                                    << "sample.gba went away; its header is no "
+                                                       "longer shown.";
     QTest::newRow("shown directory went away")
         << "sub/inner.gba"
         << "remove"
@@ -380,8 +374,7 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
     } else if (then == "replace") { // another file renamed over it, as a download finishing does
         QVERIFY(std::rename(path("bad.gba").toLocal8Bit(), path(clicked).toLocal8Bit()) == 0);
     }
-    QTRY_COMPARE(window->statusText(),
-                 status.contains("%1") ? status.arg(dir->path()) : status);
+    QTRY_COMPARE(window->statusText(), status.contains("%1") ? status.arg(dir->path()) : status);
     QCOMPARE(QAccessible::queryAccessibleInterface(window->statusBar())->text(QAccessible::Name),
              window->statusText());
     // Hovering a menu entry (its empty status tip) leaves the line as it is.
@@ -543,9 +536,33 @@ void HeaderWindowTest::failedClickIsReportedAndWindowStaysUsable() {
                  "a failed click must not leave the previous image's values shown");
     QVERIFY2(!imageMenuEnabled(), "the Image menu must not stay on a failed click");
 
+    // A new file appears under the name whose header could not be read: no
+    // write reaches it, by the button or by any other way to a write.
+    writeImage(path("other.gba"), {.title = "OTHER"});
+    const auto other = readBytes(path("other.gba"));
+    QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+    QCOMPARE(readBytes(path("other.gba")), other);
+    QVERIFY(!child<QPushButton>("cmdRen")->isEnabled());
+    const char* const writers[] = {"cmdEdit", "cmdRen", "actRepairHeader"};
+    for (const char* name : writers) {
+        answerNextMessageBox(QMessageBox::Ok);
+        if (auto* button = window->findChild<QPushButton*>(name)) {
+            button->setEnabled(true);
+            button->click();
+        } else {
+            child<QAction>(name)->setEnabled(true);
+            child<QAction>(name)->trigger();
+        }
+        QVERIFY2(failures.last().at(0).toString().contains("No header is shown"),
+                 qPrintable(failures.last().at(0).toString()));
+    }
+    QCOMPARE(failures.size(), 1 + qsizetype(std::size(writers)));
+    QCOMPARE(readBytes(path("other.gba")), other);
+    QVERIFY2(!QFile::exists(path(".gba")), "a copy was made of a file never shown");
+
     clickFile("sample.gba");
     QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
-    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures.size(), 1 + qsizetype(std::size(writers)));
 }
 
 void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters_data() {
