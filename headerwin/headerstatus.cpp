@@ -39,12 +39,19 @@ void HeaderWindow::tellTitleRefused(const QString& unstorable, const QString& pa
                        .arg(unstorable, notInSet, pastLimit, tooMany));
 }
 
-QString HeaderWindow::writtenStatus(bool checkValid) const {
+QString HeaderWindow::writtenStatus(const TitleWritten& written) const {
+    QString what;
+    if (written.checkWasValid)
+        what = QStringLiteral("; check kept valid.");
+    else if (written.header.checkValid())
+        what =
+            QStringLiteral("; its wrong check byte, left as it was, is right for the new title.");
+    else
+        what = QStringLiteral("; its check was already wrong and is left as it was "
+                              "(\"Repair Header\" in the Image menu can mend it).");
     return QStringLiteral("Wrote \"%1\" to %2")
                .arg(txtheader->text(), displayText(baseName(romPath))) +
-           (checkValid ? QStringLiteral("; check kept valid.")
-                       : QStringLiteral("; its check was already wrong and is left as it was "
-                                        "(\"Repair Header\" in the Image menu can mend it)."));
+           what;
 }
 
 QString HeaderWindow::copiedStatus(const std::string& target) const {

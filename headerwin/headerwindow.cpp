@@ -410,9 +410,12 @@ void HeaderWindow::showCheck(const RomHeader& shown) {
 void HeaderWindow::cmdEdit_Click() {
     const FileIdentity shown = shownIdentity("write");
     editTitle = encodeTitle(txtheader->text().toStdString());
-    const bool checkValid = writeTitle(romPath, editTitle, &shown);
+    const TitleWritten written = writeTitle(romPath, editTitle, &shown);
+    // The label and the status line tell the header as the write left it.
+    header = written.header;
+    showCheck(header);
     File1->Refresh();
-    showStatus(writtenStatus(checkValid));
+    showStatus(writtenStatus(written));
 }
 
 void HeaderWindow::cmdRen_Click() {

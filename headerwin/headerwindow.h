@@ -122,7 +122,7 @@ private:
     void followShownFile();
     // What the status line says after an action, naming its file.
     void tellTitleRefused(const QString& unstorable, const QString& pastLimit);
-    [[nodiscard]] QString writtenStatus(bool checkValid) const;
+    [[nodiscard]] QString writtenStatus(const TitleWritten& written) const;
     [[nodiscard]] QString copiedStatus(const std::string& target) const;
 
     // Runs one handler; a failure becomes a message box and the window carries on.

@@ -80,7 +80,6 @@ constexpr GameType kGameTypes[] = {
     {'V', "rumble"},
 };
 
-
 std::string titleText(const TitleBytes& title) {
     std::string shown = decodeBytes(title);
     std::replace(shown.begin(), shown.end(), '\0', ' ');

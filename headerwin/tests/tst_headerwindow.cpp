@@ -331,35 +331,53 @@ void HeaderWindowTest::statusLineSaysWhatHappened_data() {
     QTest::addColumn<QString>("clicked");
     QTest::addColumn<QString>("then");
     QTest::addColumn<QString>("status"); // %1: the test's directory
+    QTest::addColumn<QString>("check");  // the check label afterwards
     QTest::newRow("check left wrong")
         << "bad.gba"
         << "edit"
         << "Wrote \"MY GAME\" to bad.gba; its check was already wrong and is left as it was "
-           "(\"Repair Header\" in the Image menu can mend it).";
+           "(\"Repair Header\" in the Image menu can mend it)."
+        << "Check bad";
+    // fits.gba's stored check byte is wrong for its title and right for "MY GAME".
+    QTest::newRow("check made right by the title")
+        << "fits.gba"
+        << "edit"
+        << "Wrote \"MY GAME\" to fits.gba; its wrong check byte, left as it was, is right for "
+           "the new title."
+        << "Check OK";
     QTest::newRow("not an image") << "demo.bin"
                                   << ""
-                                  << "demo.bin does not look like a GBA image (no boot logo).";
+                                  << "demo.bin does not look like a GBA image (no boot logo)."
+                                  << "Check bad";
     QTest::newRow("no logo, but the fixed value") << "sample.gba"
                                                   << ""
-                                                  << "";
+                                                  << ""
+                                                  << "Check OK";
     QTest::newRow("shown file went away") << "sample.gba"
                                           << "remove"
-                                          << "sample.gba went away; its header is no longer shown.";
+                                          << "sample.gba went away; its header is no longer shown."
+                                          << "";
     QTest::newRow("shown file replaced by another") << "sample.gba"
                                                     << "replace"
                                                     << "sample.gba went away; its header is no "
-                                                       "longer shown.";
+                                                       "longer shown."
+                                                    << "";
     QTest::newRow("shown directory went away")
         << "sub/inner.gba"
         << "remove"
-        << "\"sub\" can no longer be read (No such file or directory); showing %1.";
+        << "\"sub\" can no longer be read (No such file or directory); showing %1."
+        << "";
 }
 
 void HeaderWindowTest::statusLineSaysWhatHappened() {
     QFETCH(QString, clicked);
     QFETCH(QString, then);
     QFETCH(QString, status);
+    QFETCH(QString, check);
     writeImage(path("bad.gba"), {.validCheck = false});
+    auto fits = readBytes(path("sample.gba"));
+    fits[kCheckOffset] = 0x34;
+    writeBytes(path("fits.gba"), fits);
     writeBytes(path("demo.bin"), std::vector<std::uint8_t>(300, 0x5A));
     writeImage(path("sub/inner.gba"));
     if (clicked.startsWith("sub/"))
@@ -381,8 +399,9 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
     QStatusTipEvent hover{QString()};
     QApplication::sendEvent(window.get(), &hover);
     QCOMPARE(window->statusBar()->currentMessage().isEmpty(), window->statusText().isEmpty());
+    QCOMPARE(text("lblcheck"), check);
     if (then == "remove" || then == "replace") { // as after a directory change
-        QVERIFY(text("lblcheck").isEmpty() && !child<QPushButton>("cmdEdit")->isEnabled());
+        QVERIFY(!child<QPushButton>("cmdEdit")->isEnabled());
         QCOMPARE(child<FileList>("File1")->Path(), dir->path().toStdString());
     }
 }
