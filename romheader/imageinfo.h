@@ -117,7 +117,8 @@ struct NumberStyle {
 
 // File, Size, Title, Game code, Maker, Entry point, Logo, Fixed value, Unit
 // code, Device type, Version, Check byte, Save type, CRC32, MD5, SHA-1,
-// SHA-256 and Padding, in that order.
+// SHA-256 and Padding, in that order. A file shorter than a header has a
+// row "Header" saying so in place of the header's rows and the save type.
 [[nodiscard]] std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan,
                                                   const NumberStyle& style = {});
 

@@ -55,6 +55,7 @@ TEST_P(HeaderRows, Decodes) {
     const HeaderRow& row = GetParam();
     ImageScan scan;
     scan.header = sampleHeader();
+    scan.size = kHeaderLength;
     std::copy(row.bytes.begin(), row.bytes.end(), scan.header.begin() + long(row.offset));
     EXPECT_EQ(rowValue(imageDetails("/roms/a.gba", scan), row.caption), row.shown);
 }
@@ -116,6 +117,22 @@ TEST(DetailRows, CaptionsInOrderAndNumbersInTheGivenStyle) {
                        "SHA-1: 0000000000000000000000000000000000000000\nSHA-256: " +
                        std::string(64, '0') + "\nPadding: <1048576> bytes of 0xFF\n");
 }
+
+// A file shorter than a header has no header to decode: its rows say so.
+class ShortFileRows : public ::testing::TestWithParam<std::uint64_t> {};
+
+TEST_P(ShortFileRows, NameNoHeaderFields) {
+    ImageScan scan;
+    scan.header = sampleHeader(); // whatever bytes it holds must not be decoded
+    scan.size = GetParam();
+    std::string captions;
+    for (const DetailRow& row : imageDetails("/roms/a.gba", scan))
+        captions += row.caption + (row.caption == "Header" ? ": " + row.value : "") + '\n';
+    EXPECT_EQ(captions, "File\nSize\nHeader: none: the file is shorter than a header (192 "
+                        "bytes)\nCRC32\nMD5\nSHA-1\nSHA-256\nPadding\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ShortFileRows, ::testing::Values(0, 37, 191));
 
 // ---------------------------------------------------------------------------
 // Save-type IDs: only at 4-byte-aligned offsets, digits optional, each once.
