@@ -104,10 +104,16 @@ void HeaderWindow::repairShownHeader() {
                                         "console's. Repair Header cannot mend that: a real "
                                         "console will still refuse this image.");
     if (plan.changes.empty()) {
-        showInformation(this,
-                        QStringLiteral("The header of %1 needs no repair: its fixed value and "
-                                       "check byte are right.%2")
-                            .arg(name, logoNote));
+        showInformation(
+            this, plan.logoValid
+                      ? QStringLiteral("The header of %1 needs no repair: its fixed value and "
+                                       "check byte are right.")
+                            .arg(name)
+                      : QStringLiteral("The bytes Repair Header can mend in %1 are right: its "
+                                       "fixed value and check byte.\n\nIts boot logo (bytes 0x04 "
+                                       "to 0x9F) is not the console's, and Repair Header cannot "
+                                       "mend a logo: a real console will refuse this image.")
+                            .arg(name));
         return;
     }
 

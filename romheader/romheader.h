@@ -156,6 +156,7 @@ public:
         AlreadyExists, // the copy's target exists and replacing was not allowed
         Cancelled,     // the user (or a termination signal) stopped it; nothing was left
         Changed,       // the file changed between reading and writing; nothing was written
+        NotAnImage,    // neither the console's boot logo nor its fixed value: no header to mend
     };
 
     FileError(Kind kind, std::string operation, std::string path, std::string reason, int code = 0);

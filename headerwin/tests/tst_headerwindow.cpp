@@ -834,31 +834,44 @@ void HeaderWindowTest::imageDetailsReportsAVanishedImage() {
 void HeaderWindowTest::repairHeaderAsksAndWrites_data() {
     QTest::addColumn<int>("fixedValue");
     QTest::addColumn<bool>("validCheck");
+    QTest::addColumn<bool>("logo");
+    QTest::addColumn<int>("size"); // 0: a whole image
     QTest::addColumn<QMessageBox::StandardButton>("answer");
     QTest::addColumn<QStringList>("told"); // parts of what the message box says
     QTest::addColumn<bool>("written");
-    const QString logo = "Repair Header cannot mend that";
-    QTest::newRow("both wrong, yes")
-        << 0x00 << false << QMessageBox::Yes
-        << QStringList{"Byte 0xB2 (fixed value): 0x00 becomes 0x96",
-                       "Byte 0xBD (check byte): 0x51 becomes 0x50", logo}
-        << true;
-    QTest::newRow("check wrong, no")
-        << 0x96 << false << QMessageBox::No << QStringList{"0x51 becomes 0x50", logo} << false;
+    const QString logo = "Repair Header cannot mend";
+    QTest::newRow("both wrong, yes") << 0x00 << false << true << 0 << QMessageBox::Yes
+                                     << QStringList{"Byte 0xB2 (fixed value): 0x00 becomes 0x96",
+                                                    "Byte 0xBD (check byte): 0x51 becomes 0x50"}
+                                     << true;
+    QTest::newRow("check wrong, no") << 0x96 << false << false << 0 << QMessageBox::No
+                                     << QStringList{"0x51 becomes 0x50", logo} << false;
     QTest::newRow("nothing to repair")
-        << 0x96 << true << QMessageBox::Ok << QStringList{"needs no repair", logo} << false;
+        << 0x96 << true << true << 0 << QMessageBox::Ok << QStringList{"needs no repair"} << false;
+    QTest::newRow("nothing it can mend, logo wrong")
+        << 0x96 << true << false << 0 << QMessageBox::Ok
+        << QStringList{"The bytes Repair Header can mend in sample.gba are right", logo} << false;
+    QTest::newRow("not an image") << 0x00 << false << false << 0 << QMessageBox::Ok
+                                  << QStringList{"does not look like a GBA image"} << false;
+    QTest::newRow("shorter than a header")
+        << 0x96 << false << true << 100 << QMessageBox::Ok
+        << QStringList{"sample.gba", "shorter than a header (192 bytes)"} << false;
 }
 
 void HeaderWindowTest::repairHeaderAsksAndWrites() {
     QFETCH(int, fixedValue);
     QFETCH(bool, validCheck);
+    QFETCH(bool, logo);
+    QFETCH(int, size);
     QFETCH(QMessageBox::StandardButton, answer);
     QFETCH(QStringList, told);
     QFETCH(bool, written);
     // The sample's check byte is 0x50 when valid; an invalid one is 0x51.
-    writeImage(path("sample.gba"), {.validCheck = validCheck});
+    writeImage(path("sample.gba"), {.validCheck = validCheck, .logo = logo});
     auto before = readBytes(path("sample.gba"));
     before[0xB2] = std::uint8_t(fixedValue);
+    if (size > 0)
+        before.resize(std::size_t(size));
     writeBytes(path("sample.gba"), before);
     clickFile("sample.gba");
 
@@ -867,6 +880,7 @@ void HeaderWindowTest::repairHeaderAsksAndWrites() {
     child<QAction>("actRepairHeader")->trigger();
     for (const QString& part : told)
         QVERIFY2(message.contains(part), qPrintable(message));
+    QVERIFY2(!logo || !message.contains("cannot mend"), qPrintable(message));
 
     auto expected = before;
     if (written) {
@@ -874,8 +888,9 @@ void HeaderWindowTest::repairHeaderAsksAndWrites() {
         expected[0xBD] = 0x50;
     }
     QCOMPARE(readBytes(path("sample.gba")), expected);
-    QCOMPARE(text("lblcheck"),
-             written || validCheck ? QStringLiteral("Check OK") : QStringLiteral("Check bad"));
+    if (size == 0)
+        QCOMPARE(text("lblcheck"),
+                 written || validCheck ? QStringLiteral("Check OK") : QStringLiteral("Check bad"));
     if (written)
         QVERIFY2(window->statusText().contains("sample.gba"), qPrintable(window->statusText()));
 }

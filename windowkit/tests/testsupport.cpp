@@ -1,14 +1,14 @@
 #include "testsupport.h"
 
-#include "windowkit/filelist.h"
 #include "romheader/romheader.h"
+#include "windowkit/filelist.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QDropEvent>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -36,6 +36,14 @@ void writeImage(const QString& path, const ImageSpec& image) {
     std::copy_n(image.maker.begin(), std::min(image.maker.size(), kMakerWidth),
                 head.begin() + kMakerOffset);
     head[0xB2] = 0x96; // the fixed value real headers carry
+    // Not the console's picture: 152 bytes of i * 13 + 5 and four bytes
+    // solved for with Python's zlib.crc32 to give the logo's CRC32.
+    if (image.logo) {
+        for (std::size_t i = 0; i < 152; ++i)
+            head[0x04 + i] = std::uint8_t(i * 13 + 5);
+        const std::uint8_t last[] = {0x36, 0x15, 0xAA, 0x43};
+        std::copy(std::begin(last), std::end(last), head.begin() + 0x04 + 152);
+    }
     // The check byte as the console's documentation states it, not through
     // the core's headerCheck: subtract each byte of 0xA0..0xBC from 0, then 0x19.
     int check = 0;
@@ -155,13 +163,13 @@ QString unframedControls(QWidget* window) {
 void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
     // The answer belongs to the test step that asked for it: a box raised by a
     // later step is never answered by this one.
-    const QByteArray step = QByteArray(QTest::currentTestFunction()) + '/' +
-                            QByteArray(QTest::currentDataTag());
+    const QByteArray step =
+        QByteArray(QTest::currentTestFunction()) + '/' + QByteArray(QTest::currentDataTag());
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, button, text, step] {
-        const QByteArray now = QByteArray(QTest::currentTestFunction()) + '/' +
-                               QByteArray(QTest::currentDataTag());
+        const QByteArray now =
+            QByteArray(QTest::currentTestFunction()) + '/' + QByteArray(QTest::currentDataTag());
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (now != step) {
             timer->stop();

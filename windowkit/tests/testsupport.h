@@ -26,6 +26,7 @@ struct ImageSpec {
     std::string maker = "01";           // 2 bytes at 0xB0
     std::int64_t size = 4194304;
     bool validCheck = true;
+    bool logo = false; // bytes 0x04..0x9F whose CRC32 is the console's logo's
 };
 
 // The control named `name` in `window`; the test stops when there is none.
