@@ -1,9 +1,10 @@
 #include "windowkit/directorylist.h"
 
-#include "windowkit/browsing.h"
-#include "windowkit/directorywatch.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorywatch.h"
+#include "windowkit/windowkit.h"
 
 #include <QAbstractListModel>
 #include <QKeyEvent>
@@ -152,6 +153,9 @@ void DirectoryList::setPath(const std::string& path) {
     std::string target = normalisedPath(path);
     if (target == path_)
         return;
+    // A directory on a mount whose server does not answer waits here, and
+    // only here: the user chose it.
+    const BusyCursor busy;
     // Watched before it is read, so that a change made meanwhile is not missed.
     watch_->watch(target);
     std::vector<std::string> subdirectories;

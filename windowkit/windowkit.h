@@ -59,6 +59,17 @@ private:
 // another program to give up its lease on a file.
 void showBusyCursorDuringWaits();
 
+// Shows the busy cursor while it lives: around a step that may wait on a
+// file system the user chose, such as reading a directory on a network
+// mount whose server does not answer.
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 // Moves a window so its frame is centred on the primary screen.
 void centerOnScreen(QWidget* window);
 
