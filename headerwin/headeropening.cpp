@@ -1,11 +1,11 @@
 // The header window's ways in from outside: a path the program is started
 // with, a file or directory dropped on the window, and a drive that goes away.
-#include "headerwin/headerwindow.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/failure.h"
 #include "windowkit/filelist.h"
+#include "headerwin/headerwindow.h"
 #include "windowkit/opening.h"
 #include "windowkit/windowkit.h"
 

@@ -39,6 +39,12 @@ void HeaderWindow::tellTitleRefused(const QString& unstorable, const QString& pa
                        .arg(unstorable, notInSet, pastLimit, tooMany));
 }
 
+void HeaderWindow::tellNotFollowed(const QString& message) {
+    // Both lists watch the directory shown: what the second says is said already.
+    if (message != statusText_)
+        showStatus(message);
+}
+
 QString HeaderWindow::writtenStatus(const TitleWritten& written) const {
     QString what;
     if (written.checkWasValid)

@@ -232,6 +232,8 @@ void HeaderWindow::connectHandlers() {
     connect(Drive1, &DriveList::Removed, this, &HeaderWindow::driveRemoved);
     connect(File1, &FileList::Refreshed, this, &HeaderWindow::followShownFile);
     connect(Dir1, &DirectoryList::Left, this, &HeaderWindow::showStatus);
+    connect(Dir1, &DirectoryList::notFollowed, this, &HeaderWindow::tellNotFollowed);
+    connect(File1, &FileList::notFollowed, this, &HeaderWindow::tellNotFollowed);
 }
 
 void HeaderWindow::reportFailure(const QString& message) {

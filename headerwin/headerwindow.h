@@ -122,6 +122,7 @@ private:
     void followShownFile();
     // What the status line says after an action, naming its file.
     void tellTitleRefused(const QString& unstorable, const QString& pastLimit);
+    void tellNotFollowed(const QString& message);
     [[nodiscard]] QString writtenStatus(const TitleWritten& written) const;
     [[nodiscard]] QString copiedStatus(const std::string& target) const;
 

@@ -136,6 +136,7 @@ DirectoryList::DirectoryList(QWidget* parent)
     setItemDelegate(new IndentDelegate(style()->pixelMetric(QStyle::PM_SmallIconSize) / 2, this));
     connect(this, &QAbstractItemView::doubleClicked, this, &DirectoryList::openEntry);
     connect(watch_, &DirectoryWatch::changed, this, &DirectoryList::followDisk);
+    connect(watch_, &DirectoryWatch::notFollowed, this, &DirectoryList::notFollowed);
 
     // A working directory that is gone or unreadable still shows where it was.
     const std::string start = workingDirectory();

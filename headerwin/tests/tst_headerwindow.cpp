@@ -362,6 +362,12 @@ void HeaderWindowTest::statusLineSaysWhatHappened_data() {
                                                     << "sample.gba went away; its header is no "
                                                        "longer shown."
                                                     << "";
+    QTest::newRow("out of watches")
+        << "sample.gba"
+        << "browse without watches"
+        << "Changes in %1/sub are not followed (the system's limit on watches, "
+           "fs.inotify.max_user_watches, is reached); F5 re-reads it."
+        << "";
     QTest::newRow("shown directory went away")
         << "sub/inner.gba"
         << "remove"
@@ -389,6 +395,9 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
     } else if (then == "remove") { // left to the lists to notice
         QVERIFY(clicked.contains('/') ? QDir(path("sub")).removeRecursively()
                                       : QFile::remove(path(clicked)));
+    } else if (then == "browse without watches") {
+        const WatchFault noneLeft(ENOSPC);
+        openDirectory(path("sub"));
     } else if (then == "replace") { // another file renamed over it, as a download finishing does
         QVERIFY(std::rename(path("bad.gba").toLocal8Bit(), path(clicked).toLocal8Bit()) == 0);
     }

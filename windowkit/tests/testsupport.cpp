@@ -21,11 +21,37 @@
 #include <QTest>
 #include <QTimer>
 
+#include <dlfcn.h>
+#include <sys/inotify.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <stdexcept>
 
+namespace {
+int watchError = 0; // WatchFault's
+} // namespace
+
+extern "C" int inotify_add_watch(int fd, const char* path, std::uint32_t mask) noexcept {
+    if (watchError != 0) {
+        errno = watchError;
+        return -1;
+    }
+    using Call = int(int, const char*, std::uint32_t);
+    static Call* const next = reinterpret_cast<Call*>(::dlsym(RTLD_NEXT, "inotify_add_watch"));
+    return next(fd, path, mask);
+}
+
 namespace kelvo::test {
+
+WatchFault::WatchFault(int error) {
+    watchError = error;
+}
+
+WatchFault::~WatchFault() {
+    watchError = 0;
+}
 
 void writeImage(const QString& path, const ImageSpec& image) {
     std::vector<std::uint8_t> head(0xC0, 0);

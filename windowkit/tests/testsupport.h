@@ -64,6 +64,17 @@ void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nu
 // has run when this returns.
 [[nodiscard]] bool dropOn(QWidget* target, const QMimeData& data);
 
+// While alive, the kernel refuses every new inotify watch with `error`
+// (ENOSPC: the system ran out of watches). The window tests define
+// inotify_add_watch themselves, so the lists' calls reach this seam first.
+class WatchFault {
+public:
+    explicit WatchFault(int error);
+    ~WatchFault();
+    WatchFault(const WatchFault&) = delete;
+    WatchFault& operator=(const WatchFault&) = delete;
+};
+
 // Notes each progress dialog that appears and, when asked, presses its Cancel
 // button as soon as the event loop runs again.
 class ProgressWatcher : public QObject {
