@@ -5,6 +5,7 @@
 #include "romheader/termination.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
+#include "windowkit/directorywatch.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/failure.h"
 #include "windowkit/filelist.h"
@@ -99,6 +100,7 @@ void HeaderWindow::createControls() {
     cmdExit = makeNamed<QPushButton>("cmdExit", client, QStringLiteral("Exit"));
     cmdEdit->setEnabled(false);
     cmdRen->setEnabled(false);
+    shownFileWatch_ = new DirectoryWatch(this, DirectoryWatch::Follow::Contents);
 
     Frame1 = makeNamed<QGroupBox>("Frame1", client, QStringLiteral("IMAGE INFO"));
     Label1 = makeCaption("Label1", "Header", Frame1);
@@ -232,6 +234,8 @@ void HeaderWindow::connectHandlers() {
     connect(Drive1, &DriveList::Removed, this, &HeaderWindow::driveRemoved);
     connect(File1, &FileList::Refreshed, this, &HeaderWindow::followShownFile);
     connect(Dir1, &DirectoryList::Left, this, &HeaderWindow::showStatus);
+    connect(shownFileWatch_, &DirectoryWatch::changed, this, &HeaderWindow::rereadShownHeader);
+    connect(shownFileWatch_, &DirectoryWatch::notFollowed, this, &HeaderWindow::tellNotFollowed);
     connect(Dir1, &DirectoryList::notFollowed, this, &HeaderWindow::tellNotFollowed);
     connect(File1, &FileList::notFollowed, this, &HeaderWindow::tellNotFollowed);
 }
@@ -304,6 +308,26 @@ void HeaderWindow::showListWindow() {
 void HeaderWindow::refreshLists() {
     Dir1->followDisk();
     File1->Refresh();
+    rereadShownHeader();
+}
+
+// Another program wrote into the file shown (a rename over it or its removal
+// is the lists' to notice). The program's own writes leave the header as
+// shown, so they end here too.
+void HeaderWindow::rereadShownHeader() {
+    RomHeader now;
+    if (!headerShown_ || attempt([&] { readHeader(romPath, now); }) ||
+        now.identity != header.identity ||
+        (now.bytes == header.bytes && now.sizeBytes == header.sizeBytes))
+        return;
+    const QString typed = txtheader->text();
+    const bool titleTyped = typed != fromUtf8(visibleText(header.title));
+    header = now;
+    showHeader();
+    if (titleTyped)
+        txtheader->setText(typed);
+    showStatus(QStringLiteral("%1 changed on disk; its header was read again.")
+                   .arg(displayText(baseName(romPath))));
 }
 
 // A re-read that lost the file whose header is shown leaves the window as a
@@ -362,6 +386,7 @@ void HeaderWindow::clearImageInfo() {
     lblcheck->setToolTip(QString());
     showImageExtras(nullptr);
     headerShown_ = false;
+    shownFileWatch_->watch({});
 }
 
 void HeaderWindow::File1_Click() {
@@ -399,6 +424,7 @@ void HeaderWindow::showHeader() {
     headerShown_ = true;
     cmdEdit->setEnabled(true);
     cmdRen->setEnabled(true);
+    shownFileWatch_->watch(romPath);
 }
 
 void HeaderWindow::showCheck(const RomHeader& shown) {

@@ -24,6 +24,7 @@ class QPushButton;
 namespace kelvo {
 
 class DirectoryList;
+class DirectoryWatch;
 class DriveList;
 class FileList;
 class WrappingButton;
@@ -120,6 +121,9 @@ private:
     void repairShownHeader();
     void refreshLists();
     void followShownFile();
+    // Reads the shown file's header again and shows it when another program
+    // changed it; a title typed and not yet written stays in its box.
+    void rereadShownHeader();
     // What the status line says after an action, naming its file.
     void tellTitleRefused(const QString& unstorable, const QString& pastLimit);
     void tellNotFollowed(const QString& message);
@@ -162,7 +166,8 @@ private:
     std::string romPath;
     RomHeader header;
     TitleBytes editTitle{};
-    bool headerShown_ = false; // the labels show `header`, read from romPath
+    bool headerShown_ = false;       // the labels show `header`, read from romPath
+    DirectoryWatch* shownFileWatch_; // the contents of romPath while its header is shown
     QString statusText_;
 
     ListWindowFactory listWindowFactory_;

@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -362,6 +363,17 @@ void HeaderWindowTest::statusLineSaysWhatHappened_data() {
                                                     << "sample.gba went away; its header is no "
                                                        "longer shown."
                                                     << "";
+    // Another program writes the file shown in place: its header is read
+    // again (the title "REWRITTEN" leaves the check byte wrong).
+    const QString changed = "sample.gba changed on disk; its header was read again.";
+    QTest::newRow("rewritten in place") << "sample.gba"
+                                        << "rewrite" << changed << "Check bad";
+    QTest::newRow("rewritten while a title is typed")
+        << "sample.gba"
+        << "type, then rewrite" << changed << "Check bad";
+    QTest::newRow("rewritten unfollowed, then F5")
+        << "sample.gba"
+        << "rewrite without watches, F5" << changed << "Check bad";
     QTest::newRow("out of watches")
         << "sample.gba"
         << "browse without watches"
@@ -395,6 +407,28 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
     } else if (then == "remove") { // left to the lists to notice
         QVERIFY(clicked.contains('/') ? QDir(path("sub")).removeRecursively()
                                       : QFile::remove(path(clicked)));
+    } else if (then.contains("rewrite")) {
+        if (then.startsWith("type"))
+            typeTitle("MY GAME");
+        std::optional<WatchFault> noneLeft;
+        if (then.contains("without watches")) {
+            noneLeft.emplace(ENOSPC);
+            clickFile(clicked);
+            QVERIFY2(window->statusText().startsWith("Changes to sample.gba are not followed"),
+                     qPrintable(window->statusText()));
+        }
+        QFile image(path(clicked));
+        QVERIFY(image.open(QIODevice::ReadWrite) && image.seek(kTitleOffset));
+        QCOMPARE(image.write("REWRITTEN\0\0\0", 12), 12);
+        image.close();
+        if (noneLeft) {
+            QTest::qWait(700); // the lists' throttle and more: nothing is noticed
+            QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
+            QApplication::setActiveWindow(window.get());
+            QTest::keyClick(window.get(), Qt::Key_F5);
+        }
+        QTRY_COMPARE(text("txtheader"),
+                     then.startsWith("type") ? QString("MY GAME") : QString("REWRITTEN"));
     } else if (then == "browse without watches") {
         const WatchFault noneLeft(ENOSPC);
         openDirectory(path("sub"));
@@ -402,6 +436,10 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
         QVERIFY(std::rename(path("bad.gba").toLocal8Bit(), path(clicked).toLocal8Bit()) == 0);
     }
     QTRY_COMPARE(window->statusText(), status.contains("%1") ? status.arg(dir->path()) : status);
+    if (then == "edit") { // the program's own write is no news from the disk
+        QTest::qWait(700);
+        QCOMPARE(window->statusText(), status);
+    }
     QCOMPARE(QAccessible::queryAccessibleInterface(window->statusBar())->text(QAccessible::Name),
              window->statusText());
     // Hovering a menu entry (its empty status tip) leaves the line as it is.
