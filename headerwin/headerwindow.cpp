@@ -387,6 +387,9 @@ void HeaderWindow::clearImageInfo() {
     showImageExtras(nullptr);
     headerShown_ = false;
     shownFileWatch_->watch({});
+    if (!imageNote_.isEmpty() && statusText_ == imageNote_)
+        showStatus(QString());
+    imageNote_.clear();
 }
 
 void HeaderWindow::File1_Click() {
@@ -402,9 +405,11 @@ void HeaderWindow::File1_Click() {
         // from the same open file, so a second path lookup is saved.
         readHeader(romPath, header);
         showHeader();
-        if (!bootLogoValid(header.bytes) && !fixedValueValid(header.bytes))
-            showStatus(QStringLiteral("%1 does not look like a GBA image (no boot logo).")
-                           .arg(displayText(baseName(romPath))));
+        if (!bootLogoValid(header.bytes) && !fixedValueValid(header.bytes)) {
+            imageNote_ = QStringLiteral("%1 does not look like a GBA image (no boot logo).")
+                             .arg(displayText(baseName(romPath)));
+            showStatus(imageNote_);
+        }
     });
     if (failure)
         reportFailure(*failure);

@@ -169,6 +169,13 @@ private:
     bool headerShown_ = false;       // the labels show `header`, read from romPath
     DirectoryWatch* shownFileWatch_; // the contents of romPath while its header is shown
     QString statusText_;
+    // What the status line says about the image shown (not a GBA image):
+    // it goes with the image.
+    QString imageNote_;
+    // The title box's refusals since the status line began telling them.
+    QString refusalStatus_;
+    QString refusedUnstorable_;
+    QString refusedPastLimit_;
 
     ListWindowFactory listWindowFactory_;
     QPointer<QWidget> listWindow_;

@@ -89,6 +89,9 @@ void HeaderWindow::showImageDetails() {
         return;
     }
     dialog->setRows(imageDetails(path, scan, localeNumbers()));
+    connect(dialog, &ImageDetailsDialog::copied, this, [this](int rows) {
+        showStatus(QStringLiteral("Copied %1 rows to the clipboard.").arg(rows));
+    });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }

@@ -350,6 +350,10 @@ void HeaderWindowTest::statusLineSaysWhatHappened_data() {
                                   << ""
                                   << "demo.bin does not look like a GBA image (no boot logo)."
                                   << "Check bad";
+    QTest::newRow("not an image, then another directory") << "demo.bin"
+                                                          << "browse"
+                                                          << ""
+                                                          << "";
     QTest::newRow("no logo, but the fixed value") << "sample.gba"
                                                   << ""
                                                   << ""
@@ -429,6 +433,9 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
         }
         QTRY_COMPARE(text("txtheader"),
                      then.startsWith("type") ? QString("MY GAME") : QString("REWRITTEN"));
+    } else if (then == "browse") {
+        QVERIFY(!window->statusText().isEmpty());
+        openDirectory(path("sub"));
     } else if (then == "browse without watches") {
         const WatchFault noneLeft(ENOSPC);
         openDirectory(path("sub"));
@@ -646,8 +653,10 @@ void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters_data() {
                                            << "";
     QTest::newRow("outside the mapping") << "AĀB" << false << "AB"
                                          << "Left out \"Ā\": " + notInSet + ".";
+    QTest::newRow("typed one by one, all named") << "日本" << false << ""
+                                                 << "Left out \"日本\": " + notInSet + ".";
     QTest::newRow("at most twelve") << "ABCDEFGHIJKLMNOP" << false << "ABCDEFGHIJKL"
-                                    << "Left out \"P\": " + tooMany + ".";
+                                    << "Left out \"MNOP\": " + tooMany + ".";
     QTest::newRow("paste keeps what fits") << "ABCDEFGHIJKLMNOP" << true << "ABCDEFGHIJKL"
                                            << "Left out \"MNOP\": " + tooMany + ".";
     QTest::newRow("paste keeps the storable, in order")
@@ -851,6 +860,7 @@ void HeaderWindowTest::imageDetailsShowsEveryRow() {
     QTest::mouseClick(dialog->findChild<QPushButton*>("copyAll"), Qt::LeftButton);
     const QStringList lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 18);
+    QCOMPARE(window->statusText(), QStringLiteral("Copied 18 rows to the clipboard."));
     QCOMPARE(lines.at(13), QStringLiteral("CRC32: 559be2ed"));
     QTest::mouseClick(dialog->findChild<QPushButton*>("close"), Qt::LeftButton);
     QVERIFY(!dialog->isVisible());
