@@ -60,8 +60,8 @@ public:
     // Opens the first of `paths` and names the others in one message.
     void openPaths(const std::vector<std::string>& paths);
 
-    // A copy that lasts this long shows its progress and can be cancelled;
-    // 500 ms unless set.
+    // A copy or Image Details' reading that lasts this long shows its
+    // progress and can be cancelled; 500 ms unless set.
     void setProgressDelay(int milliseconds) { progressDelayMs_ = milliseconds; }
 
     // State of the image last clicked.

@@ -64,7 +64,7 @@ void HeaderWindow::showImageDetails() {
     const Progress progress = [&](std::uint64_t done, std::uint64_t total) {
         if (!dialog)
             return false;
-        if (clock.elapsed() < kProgressAfterMs)
+        if (clock.elapsed() < progressDelayMs_)
             return true;
         dialog->showProgress(done, total);
         dialog->show();

@@ -72,6 +72,8 @@ private slots:
     void editFailuresChangeNothing();
     void copyAsksBeforeReplacing_data();
     void copyAsksBeforeReplacing();
+    void answerActsOnlyOnTheImageStillShown_data();
+    void answerActsOnlyOnTheImageStillShown();
     void copyRefusesUnsafeTitles_data();
     void copyRefusesUnsafeTitles();
     void failedClickIsReportedAndWindowStaysUsable();
@@ -560,6 +562,40 @@ void HeaderWindowTest::copyAsksBeforeReplacing() {
         QCOMPARE(target, existing);
 }
 
+void HeaderWindowTest::answerActsOnlyOnTheImageStillShown_data() {
+    QTest::addColumn<bool>("repair"); // else the copy's Replace question
+    QTest::newRow("Replace") << false;
+    QTest::newRow("Repair") << true;
+}
+
+// While the question is open, another file is renamed over the image (it
+// needs the same repair) and the lists notice: the answer writes nothing.
+void HeaderWindowTest::answerActsOnlyOnTheImageStillShown() {
+    QFETCH(bool, repair);
+    writeImage(path("sample.gba"), {.validCheck = false});
+    const std::vector<std::uint8_t> kept{'k', 'e', 'e', 'p'};
+    writeBytes(path("SAMPLE TITLE.gba"), kept);
+    QVERIFY(QFile::copy(path("sample.gba"), path("other.gba")));
+    const auto other = readBytes(path("other.gba"));
+    clickFile("sample.gba");
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Yes, nullptr, [this] {
+        QVERIFY(std::rename(path("other.gba").toLocal8Bit(), path("sample.gba").toLocal8Bit()) ==
+                0);
+        child<FileList>("File1")->Refresh();
+        answerNextMessageBox(QMessageBox::Ok); // a failure, should one come
+    });
+    if (repair)
+        child<QAction>("actRepairHeader")->trigger();
+    else
+        QTest::mouseClick(child<QPushButton>("cmdRen"), Qt::LeftButton);
+    QCOMPARE(failures.size(), 0);
+    QCOMPARE(readBytes(path("sample.gba")), other);
+    QCOMPARE(readBytes(path("SAMPLE TITLE.gba")), kept);
+    QCOMPARE(window->statusText(),
+             QStringLiteral("sample.gba went away; its header is no longer shown."));
+}
+
 void HeaderWindowTest::copyRefusesUnsafeTitles_data() {
     QTest::addColumn<QString>("title");
     QTest::newRow("separator") << "../ESCAPE";
@@ -867,12 +903,16 @@ void HeaderWindowTest::imageDetailsShowsEveryRow() {
 }
 
 void HeaderWindowTest::imageDetailsCancelWhileReading() {
-    ImageDetailsDialog dialog("sample.gba", window.get());
-    dialog.showProgress(1, 4);
-    dialog.show();
-    auto* buttons = dialog.findChild<QDialogButtonBox*>();
-    QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
-    QVERIFY2(dialog.cancelled(), "Cancel must stop the reading");
+    // The sample's 4 MiB are read in 16 chunks; the dialog shows after the first.
+    window->setProgressDelay(0);
+    clickFile("sample.gba");
+    ProgressWatcher watcher(true);
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    child<QAction>("actImageDetails")->trigger();
+    QCOMPARE(watcher.shown, 1);
+    QVERIFY(watcher.hadCancelButton);
+    QCOMPARE(failures.size(), 0);
+    QVERIFY2(!window->findChild<ImageDetailsDialog*>(), "Cancel must stop the reading");
 }
 
 void HeaderWindowTest::imageDetailsReportsAVanishedImage() {
@@ -1096,6 +1136,8 @@ void HeaderWindowTest::longCopyShowsProgress() {
         QVERIFY2(watcher.labelIsPlainText, "a title in the label must not be read as markup");
     }
     QVERIFY2(window->findChildren<QProgressDialog*>().isEmpty(), "the dialog goes with the copy");
+    if (dialogShown) // no other window may start another operation meanwhile
+        QCOMPARE(watcher.modality, Qt::ApplicationModal);
     QCOMPARE(reported.size(), 0);
     if (cancel) {
         QCOMPARE(entries(), before);

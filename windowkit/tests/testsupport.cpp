@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyleOptionButton>
@@ -186,14 +187,15 @@ QString unframedControls(QWidget* window) {
                : QStringLiteral("at device pixel ratio %1: %2").arg(ratio).arg(unframed.join(", "));
 }
 
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
+void answerNextMessageBox(QMessageBox::StandardButton button, QString* text,
+                          std::function<void()> before) {
     // The answer belongs to the test step that asked for it: a box raised by a
     // later step is never answered by this one.
     const QByteArray step =
         QByteArray(QTest::currentTestFunction()) + '/' + QByteArray(QTest::currentDataTag());
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, text, step] {
+    QObject::connect(timer, &QTimer::timeout, [timer, button, text, step, before] {
         const QByteArray now =
             QByteArray(QTest::currentTestFunction()) + '/' + QByteArray(QTest::currentDataTag());
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -208,6 +210,8 @@ void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
         timer->deleteLater();
         if (text)
             *text = box->text();
+        if (before)
+            before();
         if (QAbstractButton* answer = box->button(button))
             answer->click();
         else
@@ -234,12 +238,14 @@ ProgressWatcher::ProgressWatcher(bool cancel) : cancel_(cancel) {
 }
 
 bool ProgressWatcher::eventFilter(QObject* watched, QEvent* event) {
-    auto* dialog = qobject_cast<QProgressDialog*>(watched);
-    if (dialog && event->type() == QEvent::Show) {
+    auto* dialog = qobject_cast<QDialog*>(watched);
+    const auto* bar = dialog ? dialog->findChild<QProgressBar*>() : nullptr;
+    if (bar && bar->isVisibleTo(dialog) && event->type() == QEvent::Show) {
         ++shown;
-        maximum = dialog->maximum();
+        maximum = bar->maximum();
+        modality = dialog->windowModality();
         auto* button = dialog->findChild<QPushButton*>();
-        hadCancelButton = button && button->text() == QStringLiteral("Cancel");
+        hadCancelButton = button && button->text().remove('&') == QStringLiteral("Cancel");
         auto* label = dialog->findChild<QLabel*>();
         labelIsPlainText = label && label->textFormat() == Qt::PlainText;
         if (cancel_ && button)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,8 +57,10 @@ void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes);
 [[nodiscard]] QString unframedControls(QWidget* window);
 
 // Answers the next modal message box with `button` and returns at once; the
-// box's text is stored in `text` when given.
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr);
+// box's text is stored in `text` when given. `before` runs while the box is
+// open, just before it is answered.
+void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr,
+                          std::function<void()> before = {});
 
 // Drags `data` onto `target` and drops it there if the target takes it, as a
 // file manager's drag would; returns whether it took it. Work the drop queued
@@ -75,8 +78,9 @@ public:
     WatchFault& operator=(const WatchFault&) = delete;
 };
 
-// Notes each progress dialog that appears and, when asked, presses its Cancel
-// button as soon as the event loop runs again.
+// Notes each dialog that appears showing a progress bar (a progress dialog,
+// Image Details while it reads) and, when asked, presses its Cancel button
+// as soon as the event loop runs again.
 class ProgressWatcher : public QObject {
 public:
     explicit ProgressWatcher(bool cancel);
@@ -85,6 +89,7 @@ public:
     int maximum = -1;
     bool hadCancelButton = false;
     bool labelIsPlainText = false; // the label may show a title read from an image
+    Qt::WindowModality modality = Qt::NonModal;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
