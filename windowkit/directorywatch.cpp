@@ -151,12 +151,15 @@ void DirectoryWatch::watch(const std::string& path) {
         if (added.descriptor < 0 && added.code != ENOENT && added.code != ENOTDIR &&
             refused_ != path) {
             refused_ = path;
+            // Its essentials first: a long reason is cut off at the status line's end.
+            const QString where = follow_ == Follow::Entries
+                                      ? QStringLiteral("Changes in \"%1\" are not followed; F5 "
+                                                       "re-reads it")
+                                      : QStringLiteral("Changes to %1 are not followed; F5 reads "
+                                                       "it again");
             emit notFollowed(
-                follow_ == Follow::Entries
-                    ? QStringLiteral("Changes in %1 are not followed (%2); F5 re-reads it.")
-                          .arg(displayText(path), refusalReason(added.code))
-                    : QStringLiteral("Changes to %1 are not followed (%2); F5 reads it again.")
-                          .arg(displayText(baseName(path)), refusalReason(added.code)));
+                QStringLiteral("%1 (%2).")
+                    .arg(where.arg(displayText(baseName(path))), refusalReason(added.code)));
         }
     }
     if (added.descriptor >= 0)

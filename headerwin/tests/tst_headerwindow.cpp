@@ -383,8 +383,8 @@ void HeaderWindowTest::statusLineSaysWhatHappened_data() {
     QTest::newRow("out of watches")
         << "sample.gba"
         << "browse without watches"
-        << "Changes in %1/sub are not followed (the system's limit on watches, "
-           "fs.inotify.max_user_watches, is reached); F5 re-reads it."
+        << "Changes in \"sub\" are not followed; F5 re-reads it (the system's limit on "
+           "watches, fs.inotify.max_user_watches, is reached)."
         << "";
     QTest::newRow("shown directory went away")
         << "sub/inner.gba"
