@@ -1,8 +1,8 @@
 #include "app/artwork.h"
-#include "app/commandline.h"
 #include "headerwin/headerwindow.h"
-#include "listwin/romlistwindow.h"
 #include "windowkit/windowkit.h"
+#include "listwin/romlistwindow.h"
+#include "app/commandline.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

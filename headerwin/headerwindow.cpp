@@ -1,16 +1,16 @@
 #include "headerwin/headerwindow.h"
 
-#include "headerwin/wrappingbutton.h"
-#include "romheader/imageinfo.h"
-#include "romheader/termination.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
-#include "windowkit/directorywatch.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/failure.h"
 #include "windowkit/filelist.h"
 #include "windowkit/twipslayout.h"
 #include "windowkit/windowkit.h"
+#include "headerwin/wrappingbutton.h"
+#include "romheader/imageinfo.h"
+#include "romheader/termination.h"
+#include "windowkit/directorywatch.h"
 
 #include <QAction>
 #include <QApplication>

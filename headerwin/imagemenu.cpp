@@ -2,11 +2,11 @@
 // image whose header is shown.
 #include "headerwin/headerwindow.h"
 
-#include "headerwin/imagedetailsdialog.h"
-#include "romheader/imageinfo.h"
 #include "windowkit/failure.h"
+#include "headerwin/imagedetailsdialog.h"
 #include "windowkit/progress.h"
 #include "windowkit/windowkit.h"
+#include "romheader/imageinfo.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #include "windowkit/directorylist.h"
 
-#include "romheader/dirlist.h"
-#include "romheader/romheader.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorywatch.h"
+#include "romheader/dirlist.h"
+#include "romheader/romheader.h"
 #include "windowkit/windowkit.h"
 
 #include <QAbstractListModel>

@@ -1,15 +1,15 @@
 // Drives the header window through its controls with real mouse and key
 // events, on images built in a fresh temporary directory.
-#include "headerwin/headerwindow.h"
-#include "headerwin/imagedetailsdialog.h"
-#include "headerwin/wrappingbutton.h"
-#include "romheader/romheader.h"
-#include "testsupport.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/filelist.h"
+#include "headerwin/headerwindow.h"
+#include "headerwin/imagedetailsdialog.h"
 #include "windowkit/progress.h"
 #include "windowkit/windowkit.h"
+#include "headerwin/wrappingbutton.h"
+#include "romheader/romheader.h"
+#include "testsupport.h"
 
 #include <QAccessible>
 #include <QClipboard>

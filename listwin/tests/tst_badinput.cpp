@@ -7,10 +7,10 @@
 #include "programdriver.h"
 #include "treesnapshot.h"
 
-#include "headerwin/headerwindow.h"
-#include "listwin/romlistwindow.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/filelist.h"
+#include "headerwin/headerwindow.h"
+#include "listwin/romlistwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

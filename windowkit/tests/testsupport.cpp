@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
-#include "romheader/romheader.h"
 #include "windowkit/filelist.h"
+#include "romheader/romheader.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>

@@ -1,8 +1,8 @@
 // The drive list: which drive holds a path, a drive's current directory, and
 // one Change per change of selection.
-#include "listtestsupport.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/progress.h"
+#include "listtestsupport.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 // The file list: which names it shows, and exactly when it raises Click.
-#include "listtestsupport.h"
-#include "romheader/romheader.h"
-#include "testsupport.h"
 #include "windowkit/browsing.h"
 #include "windowkit/filelist.h"
 #include "windowkit/progress.h"
+#include "listtestsupport.h"
+#include "romheader/romheader.h"
+#include "testsupport.h"
 
 #include <QAccessible>
 #include <QDir>
