@@ -210,7 +210,6 @@ void DriveList::replaceRoots(const std::vector<std::string>& roots) {
     }
 
     const std::string previousDrive = Drive();
-    const int previousIndex = currentIndex();
     {
         const QScopedValueRollback guard(rebuilding_, true);
         clear();
@@ -223,9 +222,11 @@ void DriveList::replaceRoots(const std::vector<std::string>& roots) {
             index = 0;
         setCurrentIndex(index);
     }
+    // The selected drive at a new place in the list is no change: the lists
+    // showing one of its directories stay there.
     if (!previousDrive.empty() && indexOfRoot(previousDrive) < 0)
         emit Removed(previousDrive);
-    else if (currentIndex() != previousIndex || Drive() != previousDrive)
+    else if (Drive() != previousDrive)
         emit Change();
 }
 
