@@ -17,8 +17,9 @@ case "${1:-}" in
     BUILD_DIR="$SANITIZE_DIR" "$ROOT/scripts/bootstrap" -DKELVO_SANITIZE=ON
     cd "$SANITIZE_DIR"
     status=0
-    ctest --output-on-failure --timeout 600 -j"$(nproc)" || status=$?
-    "$ROOT/scripts/skipped-tests" "$SANITIZE_DIR" "the sanitized run"
+    ctest --output-on-failure --timeout 600 -j"$(nproc)" --output-junit "$SANITIZE_DIR/Testing/junit.xml" ||
+        status=$?
+    "$ROOT/scripts/skipped-tests" "$SANITIZE_DIR/Testing/junit.xml" "the sanitized run"
     exit "$status"
     ;;
 *)
@@ -36,8 +37,8 @@ if [[ ! -f "$SANITIZE_DIR/build.ninja" ]]; then
 fi
 cmake --build "$SANITIZE_DIR" --target romheader/all windowkit/all headerwin/all listwin/all
 sanitized=0
-(cd "$SANITIZE_DIR" && ctest --output-on-failure --timeout 600 -j"$(nproc)" -L '^(core|window)$') ||
-    sanitized=$?
+(cd "$SANITIZE_DIR" && ctest --output-on-failure --timeout 600 -j"$(nproc)" -L '^(core|window)$' \
+    --output-junit "$SANITIZE_DIR/Testing/junit.xml") || sanitized=$?
 
 if ((sanitized != 0)); then
     echo "The sanitized core and window tests failed (see above, build-sanitize/)." >&2
@@ -47,9 +48,11 @@ fi
 # skip is never counted as a pass.
 cd "$ROOT/build"
 status=0
-ctest --output-on-failure --timeout 600 -j"$(nproc)" || status=$?
+ctest --output-on-failure --timeout 600 -j"$(nproc)" --output-junit "$ROOT/build/Testing/junit.xml" ||
+    status=$?
 echo
-"$ROOT/scripts/skipped-tests" "$SANITIZE_DIR" "the sanitized core and window tests (build-sanitize/)"
-"$ROOT/scripts/skipped-tests" "$ROOT/build" "the full run (build/)"
+"$ROOT/scripts/skipped-tests" "$SANITIZE_DIR/Testing/junit.xml" \
+    "the sanitized core and window tests (build-sanitize/)"
+"$ROOT/scripts/skipped-tests" "$ROOT/build/Testing/junit.xml" "the full run (build/)"
 ((sanitized == 0)) || exit "$sanitized"
 exit "$status"
