@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything into build/ and runs every test.
+# Installs what is missing, builds everything into build/ and runs every test,
+# each QtTest function and GoogleTest case as a test of its own; at the end it
+# says how many were skipped and why.
 # First the core and window tests run once built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, in build-sanitize/.
 #
@@ -14,7 +16,11 @@ case "${1:-}" in
 --sanitize)
     BUILD_DIR="$SANITIZE_DIR" "$ROOT/scripts/bootstrap" -DKELVO_SANITIZE=ON
     cd "$SANITIZE_DIR"
-    exec ctest --output-on-failure --timeout 600 -j"$(nproc)"
+    status=0
+    ctest --output-on-failure --timeout 600 -j"$(nproc)" --output-junit "$SANITIZE_DIR/Testing/junit.xml" ||
+        status=$?
+    "$ROOT/scripts/skipped-tests" "$SANITIZE_DIR/Testing/junit.xml" "the sanitized run"
+    exit "$status"
     ;;
 *)
     echo "usage: $0 [--sanitize]" >&2
@@ -31,16 +37,22 @@ if [[ ! -f "$SANITIZE_DIR/build.ninja" ]]; then
 fi
 cmake --build "$SANITIZE_DIR" --target romheader/all checksumlists/all windowkit/all headerwin/all listwin/all
 sanitized=0
-(cd "$SANITIZE_DIR" && ctest --output-on-failure --timeout 600 -j"$(nproc)" -L '^(core|window)$') ||
-    sanitized=$?
+(cd "$SANITIZE_DIR" && ctest --output-on-failure --timeout 600 -j"$(nproc)" -L '^(core|window)$' \
+    --output-junit "$SANITIZE_DIR/Testing/junit.xml") || sanitized=$?
 
 if ((sanitized != 0)); then
     echo "The sanitized core and window tests failed (see above, build-sanitize/)." >&2
 fi
 
-# The full run's summary is the last thing printed.
+# The full run's summary comes last, then what each run skipped and why: a
+# skip is never counted as a pass.
 cd "$ROOT/build"
 status=0
-ctest --output-on-failure --timeout 600 -j"$(nproc)" || status=$?
+ctest --output-on-failure --timeout 600 -j"$(nproc)" --output-junit "$ROOT/build/Testing/junit.xml" ||
+    status=$?
+echo
+"$ROOT/scripts/skipped-tests" "$SANITIZE_DIR/Testing/junit.xml" \
+    "the sanitized core and window tests (build-sanitize/)"
+"$ROOT/scripts/skipped-tests" "$ROOT/build/Testing/junit.xml" "the full run (build/)"
 ((sanitized == 0)) || exit "$sanitized"
 exit "$status"

@@ -2,6 +2,7 @@
 #include "headerwin/headerwindow.h"
 #include "windowkit/windowkit.h"
 #include "listwin/romlistwindow.h"
+#include "app/commandline.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -9,7 +10,6 @@
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -17,14 +17,14 @@ namespace {
 // The program's own options. Qt's (-platform, -style...) are taken out by
 // QApplication before the second parse; the first parse, made before there
 // is one, only looks for --help and --version.
-struct CommandLine {
+struct Options {
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
                             QStringLiteral("Shows this help and exits.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Shows the version and exits.")};
 
-    CommandLine() {
+    Options() {
         parser.setApplicationDescription(
             QStringLiteral("Shows and edits the cartridge header of Game Boy Advance ROM images."));
         // Qt's options are single-dash words: "-reverse" must not read as -r -e -v...
@@ -38,27 +38,11 @@ struct CommandLine {
     }
 };
 
-QStringList argumentsOf(int argc, char* argv[]) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QFile::decodeName(argv[i]);
-    return arguments;
-}
-
-// The PATH arguments as the bytes given: a name need not be UTF-8, and a
-// QString would change one that is not. The program's options take no
-// values, so everything but an option is a path.
-std::vector<std::string> pathsOf(int argc, char* argv[]) {
-    std::vector<std::string> paths;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (!optionsEnded && argument == "--")
-            optionsEnded = true;
-        else if (optionsEnded || argument == "-" || !argument.starts_with('-'))
-            paths.emplace_back(argument);
-    }
-    return paths;
+QStringList textsOf(const std::vector<std::string>& arguments) {
+    QStringList texts;
+    for (const std::string& argument : arguments)
+        texts << QFile::decodeName(QByteArray::fromStdString(argument));
+    return texts;
 }
 
 } // namespace
@@ -66,22 +50,24 @@ std::vector<std::string> pathsOf(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("Kelvo-GBA"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KELVO_VERSION));
+    kelvo::CommandLine commandLine(argc, argv);
 
     // --help and --version work without a display, so before QApplication.
-    CommandLine line;
-    (void)line.parser.parse(argumentsOf(argc, argv));
+    Options line;
+    (void)line.parser.parse(textsOf(commandLine.programArguments()));
     if (line.parser.isSet(line.help) || line.parser.isSet(line.version)) {
-        const QCoreApplication core(argc, argv);
+        const QCoreApplication core(commandLine.qtArgc(), commandLine.qtArgv());
         if (line.parser.isSet(line.help))
             line.parser.showHelp(EXIT_SUCCESS);
         line.parser.showVersion();
     }
 
-    QApplication app(argc, argv);
+    QApplication app(commandLine.qtArgc(), commandLine.qtArgv());
     QApplication::setDesktopFileName(QStringLiteral("kelvo-gba"));
     QApplication::setWindowIcon(kelvo::windowIcon());
-    // QApplication has taken its own options out of argv.
-    if (!line.parser.parse(argumentsOf(argc, argv))) {
+    // QApplication has taken its own options out of what came before "--".
+    const std::vector<std::string> arguments = commandLine.programArguments();
+    if (!line.parser.parse(textsOf(arguments))) {
         std::fprintf(stderr, "%s\n", qPrintable(line.parser.errorText()));
         return EXIT_FAILURE;
     }
@@ -91,6 +77,6 @@ int main(int argc, char* argv[]) {
     window.setBanner(kelvo::bannerPixmap());
     window.setListWindowFactory([](QWidget* owner) { return new kelvo::RomListWindow(owner); });
     window.show();
-    window.openPaths(pathsOf(argc, argv));
+    window.openPaths(kelvo::pathsOf(arguments));
     return app.exec();
 }

@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -170,8 +171,13 @@ void checkRepair(const MemoryFile& file) {
     try {
         repairHeader(file.path(), planRepair(file.path()));
     } catch (const FileError& error) {
-        require(error.kind() == FileError::Kind::TooShort &&
-                    before.size() < std::size_t(kMinWritableLength),
+        // Not an image: neither the logo (its CRC32, by zlib) nor the fixed value.
+        const bool tooShort = before.size() < std::size_t(kMinWritableLength);
+        const bool notAnImage =
+            !tooShort && ::crc32(0, before.data() + kLogoOffset, kLogoLength) != kLogoCrc32 &&
+            before[kFixedValueOffset] != 0x96;
+        require((error.kind() == FileError::Kind::TooShort && tooShort) ||
+                    (error.kind() == FileError::Kind::NotAnImage && notAnImage),
                 "repairing a header failed", error.what());
         require(file.contents() == before, "a refused repair changed the image");
         return;

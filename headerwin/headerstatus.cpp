@@ -28,23 +28,45 @@ QString HeaderWindow::statusText() const {
 }
 
 void HeaderWindow::tellTitleRefused(const QString& unstorable, const QString& pastLimit) {
+    // Typed one key at a time, each refusal adds to the one still shown,
+    // so every character left out is named, as for a paste.
+    if (refusalStatus_.isEmpty() || statusText_ != refusalStatus_) {
+        refusedUnstorable_.clear();
+        refusedPastLimit_.clear();
+    }
+    refusedUnstorable_ += unstorable;
+    refusedPastLimit_ += pastLimit;
     const QString notInSet = QStringLiteral("not in the one-byte character set (Windows-1252)");
     const QString tooMany = QStringLiteral("a title holds at most %1 characters").arg(kTitleWidth);
-    if (pastLimit.isEmpty())
-        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(unstorable, notInSet));
-    else if (unstorable.isEmpty())
-        showStatus(QStringLiteral("Left out \"%1\": %2.").arg(pastLimit, tooMany));
+    if (refusedPastLimit_.isEmpty())
+        refusalStatus_ = QStringLiteral("Left out \"%1\": %2.").arg(refusedUnstorable_, notInSet);
+    else if (refusedUnstorable_.isEmpty())
+        refusalStatus_ = QStringLiteral("Left out \"%1\": %2.").arg(refusedPastLimit_, tooMany);
     else
-        showStatus(QStringLiteral("Left out \"%1\", %2, and \"%3\": %4.")
-                       .arg(unstorable, notInSet, pastLimit, tooMany));
+        refusalStatus_ = QStringLiteral("Left out \"%1\", %2, and \"%3\": %4.")
+                             .arg(refusedUnstorable_, notInSet, refusedPastLimit_, tooMany);
+    showStatus(refusalStatus_);
 }
 
-QString HeaderWindow::writtenStatus(bool checkValid) const {
+void HeaderWindow::tellNotFollowed(const QString& message) {
+    // Both lists watch the directory shown: what the second says is said already.
+    if (message != statusText_)
+        showStatus(message);
+}
+
+QString HeaderWindow::writtenStatus(const TitleWritten& written) const {
+    QString what;
+    if (written.checkWasValid)
+        what = QStringLiteral("; check kept valid.");
+    else if (written.header.checkValid())
+        what =
+            QStringLiteral("; its wrong check byte, left as it was, is right for the new title.");
+    else
+        what = QStringLiteral("; its check was already wrong and is left as it was "
+                              "(\"Repair Header\" in the Image menu can mend it).");
     return QStringLiteral("Wrote \"%1\" to %2")
                .arg(txtheader->text(), displayText(baseName(romPath))) +
-           (checkValid ? QStringLiteral("; check kept valid.")
-                       : QStringLiteral("; its check was already wrong and is left as it was "
-                                        "(\"Repair Header\" in the Image menu can mend it)."));
+           what;
 }
 
 QString HeaderWindow::copiedStatus(const std::string& target) const {

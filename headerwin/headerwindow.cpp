@@ -10,6 +10,7 @@
 #include "headerwin/wrappingbutton.h"
 #include "romheader/imageinfo.h"
 #include "romheader/termination.h"
+#include "windowkit/directorywatch.h"
 
 #include <QAction>
 #include <QApplication>
@@ -99,6 +100,7 @@ void HeaderWindow::createControls() {
     cmdExit = makeNamed<QPushButton>("cmdExit", client, QStringLiteral("Exit"));
     cmdEdit->setEnabled(false);
     cmdRen->setEnabled(false);
+    shownFileWatch_ = new DirectoryWatch(this, DirectoryWatch::Follow::Contents);
 
     Frame1 = makeNamed<QGroupBox>("Frame1", client, QStringLiteral("IMAGE INFO"));
     Label1 = makeCaption("Label1", "Header", Frame1);
@@ -232,6 +234,10 @@ void HeaderWindow::connectHandlers() {
     connect(Drive1, &DriveList::Removed, this, &HeaderWindow::driveRemoved);
     connect(File1, &FileList::Refreshed, this, &HeaderWindow::followShownFile);
     connect(Dir1, &DirectoryList::Left, this, &HeaderWindow::showStatus);
+    connect(shownFileWatch_, &DirectoryWatch::changed, this, &HeaderWindow::rereadShownHeader);
+    connect(shownFileWatch_, &DirectoryWatch::notFollowed, this, &HeaderWindow::tellNotFollowed);
+    connect(Dir1, &DirectoryList::notFollowed, this, &HeaderWindow::tellNotFollowed);
+    connect(File1, &FileList::notFollowed, this, &HeaderWindow::tellNotFollowed);
 }
 
 void HeaderWindow::reportFailure(const QString& message) {
@@ -302,6 +308,26 @@ void HeaderWindow::showListWindow() {
 void HeaderWindow::refreshLists() {
     Dir1->followDisk();
     File1->Refresh();
+    rereadShownHeader();
+}
+
+// Another program wrote into the file shown (a rename over it or its removal
+// is the lists' to notice). The program's own writes leave the header as
+// shown, so they end here too.
+void HeaderWindow::rereadShownHeader() {
+    RomHeader now;
+    if (!headerShown_ || attempt([&] { readHeader(romPath, now); }) ||
+        now.identity != header.identity ||
+        (now.bytes == header.bytes && now.sizeBytes == header.sizeBytes))
+        return;
+    const QString typed = txtheader->text();
+    const bool titleTyped = typed != fromUtf8(visibleText(header.title));
+    header = now;
+    showHeader();
+    if (titleTyped)
+        txtheader->setText(typed);
+    showStatus(QStringLiteral("%1 changed on disk; its header was read again.")
+                   .arg(displayText(baseName(romPath))));
 }
 
 // A re-read that lost the file whose header is shown leaves the window as a
@@ -360,16 +386,20 @@ void HeaderWindow::clearImageInfo() {
     lblcheck->setToolTip(QString());
     showImageExtras(nullptr);
     headerShown_ = false;
+    shownFileWatch_->watch({});
+    if (!imageNote_.isEmpty() && statusText_ == imageNote_)
+        showStatus(QString());
+    imageNote_.clear();
 }
 
 void HeaderWindow::File1_Click() {
     showStatus(QString());
-    cmdEdit->setEnabled(true);
-    cmdRen->setEnabled(true);
     // The names listed come from the file list's own directory.
     romPath = joinPath(File1->Path(), File1->FileName());
+    // Nothing is shown until the header is read: a read that fails leaves no
+    // button or menu entry that could write to a file whose header was never shown.
+    forgetShownImage();
 
-    // Never leave a previous image's values beside a file that could not be read.
     const auto failure = attempt([this] {
         // One open measures the image and reads its header: the size comes
         // from the same open file, so a second path lookup is saved.
@@ -379,31 +409,36 @@ void HeaderWindow::File1_Click() {
             if (error.kind() != FileError::Kind::Cancelled)
                 throw;
             // The user gave up waiting for another program's lease: no failure.
-            forgetShownImage();
             showStatus(QStringLiteral("Stopped waiting for %1; no header is shown.")
                            .arg(displayText(baseName(romPath))));
             return;
         }
-        lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
-        lblsizemb->setText(
-            fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
-
-        txtheader->setText(fromUtf8(visibleText(header.title)));
-        lblid->setText(printable(fromUtf8(codeText(header.cartId))));
-        lblman->setText(printable(fromUtf8(decodeMaker(header.makerCode))));
-        lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
-        lblterritory->setText(printable(fromUtf8(decodeTerritory(header.territory))));
-        showCheck(header);
-        showImageExtras(&header);
-        headerShown_ = true;
-        if (!bootLogoValid(header.bytes) && !fixedValueValid(header.bytes))
-            showStatus(QStringLiteral("%1 does not look like a GBA image (no boot logo).")
-                           .arg(displayText(baseName(romPath))));
+        showHeader();
+        if (!bootLogoValid(header.bytes) && !fixedValueValid(header.bytes)) {
+            imageNote_ = QStringLiteral("%1 does not look like a GBA image (no boot logo).")
+                             .arg(displayText(baseName(romPath)));
+            showStatus(imageNote_);
+        }
     });
-    if (failure) {
-        clearImageInfo();
+    if (failure)
         reportFailure(*failure);
-    }
+}
+
+void HeaderWindow::showHeader() {
+    lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
+    lblsizemb->setText(
+        fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
+    txtheader->setText(fromUtf8(visibleText(header.title)));
+    lblid->setText(printable(fromUtf8(codeText(header.cartId))));
+    lblman->setText(printable(fromUtf8(decodeMaker(header.makerCode))));
+    lbladv->setText(fromUtf8(decodeGameType(header.gameType)));
+    lblterritory->setText(printable(fromUtf8(decodeTerritory(header.territory))));
+    showCheck(header);
+    showImageExtras(&header);
+    headerShown_ = true;
+    cmdEdit->setEnabled(true);
+    cmdRen->setEnabled(true);
+    shownFileWatch_->watch(romPath);
 }
 
 void HeaderWindow::showCheck(const RomHeader& shown) {
@@ -415,11 +450,14 @@ void HeaderWindow::showCheck(const RomHeader& shown) {
 }
 
 void HeaderWindow::cmdEdit_Click() {
-    romPath = joinPath(File1->Path(), File1->FileName());
+    const FileIdentity shown = shownIdentity("write");
     editTitle = encodeTitle(txtheader->text().toStdString());
-    const bool checkValid = writeTitle(romPath, editTitle, shownIdentity());
+    const TitleWritten written = writeTitle(romPath, editTitle, &shown);
+    // The label and the status line tell the header as the write left it.
+    header = written.header;
+    showCheck(header);
     File1->Refresh();
-    showStatus(writtenStatus(checkValid));
+    showStatus(writtenStatus(written));
 }
 
 void HeaderWindow::cmdRen_Click() {
@@ -454,6 +492,7 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
     DelayedProgress progress(this, QStringLiteral("Copying to %1.gba...").arg(fromUtf8(title)),
                              progressDelayMs_);
     // The progress dialog lets events through: work on copies of the paths.
+    const FileIdentity shown = shownIdentity("copy");
     const std::string source = romPath;
     const std::string directory = File1->Path();
     try {
@@ -462,7 +501,7 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
             [&progress](std::uint64_t done, std::uint64_t total) {
                 return progress.step(done, total);
             },
-            shownIdentity());
+            &shown);
     } catch (const FileError& error) {
         if (error.kind() != FileError::Kind::Cancelled)
             throw;
@@ -470,10 +509,11 @@ std::optional<std::string> HeaderWindow::copyImage(const std::string& title, Ove
     }
 }
 
-const FileIdentity* HeaderWindow::shownIdentity() const {
-    // The buttons also work after a click that could not read the file; then
-    // there is nothing to compare with.
-    return headerShown_ ? &header.identity : nullptr;
+FileIdentity HeaderWindow::shownIdentity(const char* operation) const {
+    if (!headerShown_)
+        throw FileError(FileError::Kind::Changed, operation, romPath,
+                        "No header is shown; click the image first");
+    return header.identity;
 }
 
 void HeaderWindow::cmdExit_Click() {

@@ -2,9 +2,9 @@
 // write a new title into it and copy it to a file named after its title.
 #pragma once
 
+#include "romheader/romheader.h"
 #include "windowkit/failure.h"
 #include "windowkit/progress.h"
-#include "romheader/romheader.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -24,6 +24,7 @@ class QPushButton;
 namespace kelvo {
 
 class DirectoryList;
+class DirectoryWatch;
 class DriveList;
 class FileList;
 class WrappingButton;
@@ -59,8 +60,8 @@ public:
     // Opens the first of `paths` and names the others in one message.
     void openPaths(const std::vector<std::string>& paths);
 
-    // A copy that lasts this long shows its progress and can be cancelled;
-    // 500 ms unless set.
+    // A copy or Image Details' reading that lasts this long shows its
+    // progress and can be cancelled; 500 ms unless set.
     void setProgressDelay(int milliseconds) { progressDelayMs_ = milliseconds; }
 
     // State of the image last clicked.
@@ -102,8 +103,11 @@ private:
 
     void clearImageInfo();
     // The identity of the file whose header is shown, for the operations to
-    // check that the path still names it; nullptr when no header is shown.
-    [[nodiscard]] const FileIdentity* shownIdentity() const;
+    // check that the path still names it. Every write asks for it, so none
+    // happens while no header is shown: that is refused as `operation`.
+    [[nodiscard]] FileIdentity shownIdentity(const char* operation) const;
+    // Shows `header`, read from romPath, and enables what works on it.
+    void showHeader();
     // The state after a directory change: no header shown, the file buttons off.
     void forgetShownImage();
     void showCheck(const RomHeader& shown);
@@ -117,9 +121,13 @@ private:
     void repairShownHeader();
     void refreshLists();
     void followShownFile();
+    // Reads the shown file's header again and shows it when another program
+    // changed it; a title typed and not yet written stays in its box.
+    void rereadShownHeader();
     // What the status line says after an action, naming its file.
     void tellTitleRefused(const QString& unstorable, const QString& pastLimit);
-    [[nodiscard]] QString writtenStatus(bool checkValid) const;
+    void tellNotFollowed(const QString& message);
+    [[nodiscard]] QString writtenStatus(const TitleWritten& written) const;
     [[nodiscard]] QString copiedStatus(const std::string& target) const;
 
     // Runs one handler; a failure becomes a message box and the window carries on.
@@ -158,8 +166,16 @@ private:
     std::string romPath;
     RomHeader header;
     TitleBytes editTitle{};
-    bool headerShown_ = false; // the labels show `header`, read from romPath
+    bool headerShown_ = false;       // the labels show `header`, read from romPath
+    DirectoryWatch* shownFileWatch_; // the contents of romPath while its header is shown
     QString statusText_;
+    // What the status line says about the image shown (not a GBA image):
+    // it goes with the image.
+    QString imageNote_;
+    // The title box's refusals since the status line began telling them.
+    QString refusalStatus_;
+    QString refusedUnstorable_;
+    QString refusedPastLimit_;
 
     ListWindowFactory listWindowFactory_;
     QPointer<QWidget> listWindow_;

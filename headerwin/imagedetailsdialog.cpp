@@ -122,6 +122,7 @@ QString ImageDetailsDialog::allRowsText() const {
 
 void ImageDetailsDialog::copyAll() {
     QApplication::clipboard()->setText(allRowsText());
+    emit copied(int(rows_.size()));
 }
 
 void ImageDetailsDialog::reject() {

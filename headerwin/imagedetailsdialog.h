@@ -35,6 +35,10 @@ public:
 
     void reject() override;
 
+signals:
+    // "Copy All" put `rows` rows on the clipboard.
+    void copied(int rows);
+
 private:
     void copyAll();
 

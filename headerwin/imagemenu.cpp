@@ -64,7 +64,7 @@ void HeaderWindow::showImageDetails() {
     const Progress progress = [&](std::uint64_t done, std::uint64_t total) {
         if (!dialog)
             return false;
-        if (clock.elapsed() < kProgressAfterMs)
+        if (clock.elapsed() < progressDelayMs_)
             return true;
         dialog->showProgress(done, total);
         dialog->show();
@@ -89,11 +89,15 @@ void HeaderWindow::showImageDetails() {
         return;
     }
     dialog->setRows(imageDetails(path, scan, localeNumbers()));
+    connect(dialog, &ImageDetailsDialog::copied, this, [this](int rows) {
+        showStatus(QStringLiteral("Copied %1 rows to the clipboard.").arg(rows));
+    });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 
 void HeaderWindow::repairShownHeader() {
+    const FileIdentity shown = shownIdentity("repair");
     const std::string path = romPath;
     const QString name = fromUtf8(baseName(path));
     const RepairPlan plan = planRepair(path);
@@ -103,10 +107,16 @@ void HeaderWindow::repairShownHeader() {
                                         "console's. Repair Header cannot mend that: a real "
                                         "console will still refuse this image.");
     if (plan.changes.empty()) {
-        showInformation(this,
-                        QStringLiteral("The header of %1 needs no repair: its fixed value and "
-                                       "check byte are right.%2")
-                            .arg(name, logoNote));
+        showInformation(
+            this, plan.logoValid
+                      ? QStringLiteral("The header of %1 needs no repair: its fixed value and "
+                                       "check byte are right.")
+                            .arg(name)
+                      : QStringLiteral("The bytes Repair Header can mend in %1 are right: its "
+                                       "fixed value and check byte.\n\nIts boot logo (bytes 0x04 "
+                                       "to 0x9F) is not the console's, and Repair Header cannot "
+                                       "mend a logo: a real console will refuse this image.")
+                            .arg(name));
         return;
     }
 
@@ -118,7 +128,7 @@ void HeaderWindow::repairShownHeader() {
     if (!confirm(this, question + logoNote) || !headerShown_)
         return;
 
-    repairHeader(path, plan, shownIdentity());
+    repairHeader(path, plan, &shown);
     readHeader(path, header);
     showCheck(header);
     showStatus(QStringLiteral("Repaired the header of %1; its check byte is valid.%2")

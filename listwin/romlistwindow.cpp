@@ -175,6 +175,8 @@ void RomListWindow::connectHandlers() {
     connect(Dir2, &DirectoryList::failed, this, &RomListWindow::reportFailure);
     connect(Drive2, &DriveList::Removed, this, &RomListWindow::driveRemoved);
     connect(Dir2, &DirectoryList::Left, this, &RomListWindow::showStatus);
+    connect(Dir2, &DirectoryList::notFollowed, this, &RomListWindow::tellNotFollowed);
+    connect(File2, &FileList::notFollowed, this, &RomListWindow::tellNotFollowed);
     // Escape puts the window away as Back does; F5 re-reads the lists.
     connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, cmdBack,
             &QPushButton::click);
@@ -349,6 +351,12 @@ void RomListWindow::showStatus(const QString& text) {
     lblStatus->setText(lblStatus->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
     lblStatus->setToolTip(text);
     lblStatus->setAccessibleName(text);
+}
+
+void RomListWindow::tellNotFollowed(const QString& message) {
+    // Both lists watch the directory shown: what the second says is said already.
+    if (message != statusFull_)
+        showStatus(message);
 }
 
 QString RomListWindow::statusText() const {

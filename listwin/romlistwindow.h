@@ -64,6 +64,7 @@ private:
     // termination signal arrived.
     bool collectEntries(std::vector<ListEntry>& entries, std::vector<std::string>& unreadable);
     void showStatus(const QString& text);
+    void tellNotFollowed(const QString& message);
     template <typename Handler> void guarded(Handler&& handler);
     void reportFailure(const QString& message);
 

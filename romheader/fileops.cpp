@@ -158,13 +158,12 @@ std::int64_t imageLength(const std::string& path) {
     return info.st_size;
 }
 
-void readHeader(const std::string& path, RomHeader& header) {
-    struct stat info {};
-    const UniqueFd fd = openRegular(path, O_RDONLY, info);
+namespace {
 
-    // Whatever lies past the end of a short image stays NUL.
+// The header's fields from its bytes and the open file's status.
+RomHeader headerOf(const HeaderBytes& bytes, const struct stat& info) {
     RomHeader read;
-    readAt(fd.get(), read.bytes, 0, path);
+    read.bytes = bytes;
     const auto at = [&read](std::size_t offset) { return read.bytes.begin() + offset; };
     std::copy_n(at(kTitleOffset), kTitleWidth, read.title.begin());
     read.gameType = *at(kGameTypeOffset);
@@ -176,11 +175,23 @@ void readHeader(const std::string& path, RomHeader& header) {
     read.storedCheck = *at(kCheckOffset);
     read.computedCheck = headerCheck(std::span(read.bytes).subspan<kTitleOffset, kCheckedLength>());
     read.identity = identityOf(info);
-    header = read;
+    return read;
 }
 
-bool writeTitle(const std::string& path, const TitleBytes& editTitle,
-                const FileIdentity* expected) {
+} // namespace
+
+void readHeader(const std::string& path, RomHeader& header) {
+    struct stat info {};
+    const UniqueFd fd = openRegular(path, O_RDONLY, info);
+
+    // Whatever lies past the end of a short image stays NUL.
+    HeaderBytes bytes{};
+    readAt(fd.get(), bytes, 0, path);
+    header = headerOf(bytes, info);
+}
+
+TitleWritten writeTitle(const std::string& path, const TitleBytes& editTitle,
+                        const FileIdentity* expected) {
     // No O_CREAT and no O_TRUNC: an image that vanished stays gone, and no
     // byte outside the header changes.
     struct stat info {};
@@ -201,7 +212,9 @@ bool writeTitle(const std::string& path, const TitleBytes& editTitle,
     writeAt(fd.get(), std::span(bytes).subspan(kTitleOffset, changedLength), kTitleOffset, path);
     if (::fsync(fd.get()) != 0 || fd.close() != 0)
         throwSystem("write", path, errno);
-    return checkWasValid;
+    // The bytes just written are the header on disk now: a new title can
+    // make a wrong check byte right.
+    return {checkWasValid, headerOf(bytes, info)};
 }
 
 void appendToFile(const std::string& path, std::string_view data, const Progress& progress) {

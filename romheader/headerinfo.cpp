@@ -242,6 +242,20 @@ std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan
     const std::string crc = hexText(
         std::array<std::uint8_t, 4>{std::uint8_t(scan.crc32 >> 24), std::uint8_t(scan.crc32 >> 16),
                                     std::uint8_t(scan.crc32 >> 8), std::uint8_t(scan.crc32)});
+    // The NULs standing in for missing bytes are no header to decode.
+    if (scan.size < kHeaderLength) {
+        return {
+            {"File", std::string(path)},
+            {"Size", sizeText(scan.size, style)},
+            {"Header", "none: the file is shorter than a header (" + std::to_string(kHeaderLength) +
+                           " bytes)"},
+            {"CRC32", crc},
+            {"MD5", hexText(scan.md5)},
+            {"SHA-1", hexText(scan.sha1)},
+            {"SHA-256", hexText(scan.sha256)},
+            {"Padding", paddingText(scan, style)},
+        };
+    }
     std::vector<DetailRow> rows = headerDetails(path, scan.size, scan.header, style);
     // What only a pass over the whole file tells.
     DetailRow whole[] = {

@@ -117,7 +117,8 @@ struct NumberStyle {
 
 // File, Size, Title, Game code, Maker, Entry point, Logo, Fixed value, Unit
 // code, Device type, Version, Check byte, Save type, CRC32, MD5, SHA-1,
-// SHA-256 and Padding, in that order.
+// SHA-256 and Padding, in that order. A file shorter than a header has a
+// row "Header" saying so in place of the header's rows and the save type.
 [[nodiscard]] std::vector<DetailRow> imageDetails(std::string_view path, const ImageScan& scan,
                                                   const NumberStyle& style = {});
 // The rows of those that need no more than the file's size and its header:
@@ -159,12 +160,15 @@ struct RepairPlan {
 [[nodiscard]] std::string changeText(const HeaderChange& change);
 
 // Reads the header of an image of at least 192 bytes and plans its repair.
+// A file with neither the console's boot logo nor its fixed value is no
+// image to repair: refused with a FileError of kind NotAnImage.
 [[nodiscard]] RepairPlan planRepair(const std::string& path);
 
 // Makes exactly the changes of `plan`, planned from the file as it is now:
 // in one write, followed by fsync, never creating or lengthening the file.
 // Writes nothing and throws (kind Changed) when the header is no longer the
-// one the plan was made from, or the file not the `expected` one.
+// one the plan was made from, or the file not the `expected` one; refuses
+// what planRepair(path) refuses.
 void repairHeader(const std::string& path, const RepairPlan& plan,
                   const FileIdentity* expected = nullptr);
 

@@ -37,10 +37,26 @@ std::string changeText(const HeaderChange& change) {
     return text;
 }
 
+namespace {
+
+// A file with neither the console's logo nor its fixed value holds something
+// other than a header where one belongs (a text file named like an image):
+// "repairing" it would only write two bytes into someone's data.
+void refuseIfNotAnImage(const HeaderBytes& bytes, const std::string& path) {
+    if (!bootLogoValid(bytes) && !fixedValueValid(bytes))
+        throw FileError(FileError::Kind::NotAnImage, "repair", path,
+                        "It does not look like a GBA image: it has neither the console's boot "
+                        "logo nor its fixed value (0x96 at 0xB2); nothing was written");
+}
+
+} // namespace
+
 RepairPlan planRepair(const std::string& path) {
     struct stat info {};
     const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);
-    return planRepair(posix::readWholeHeader(fd.get(), info, "repair", path));
+    const HeaderBytes bytes = posix::readWholeHeader(fd.get(), info, "repair", path);
+    refuseIfNotAnImage(bytes, path);
+    return planRepair(bytes);
 }
 
 void repairHeader(const std::string& path, const RepairPlan& plan, const FileIdentity* expected) {
@@ -50,6 +66,7 @@ void repairHeader(const std::string& path, const RepairPlan& plan, const FileIde
     UniqueFd fd = posix::openRegular(path, O_RDWR, info);
     posix::refuseIfReplaced(info, expected, "repair", path);
     HeaderBytes bytes = posix::readWholeHeader(fd.get(), info, "repair", path);
+    refuseIfNotAnImage(bytes, path);
     if (planRepair(bytes).changes != plan.changes)
         throw FileError(FileError::Kind::Changed, "repair", path,
                         "The header changed since it was read; nothing was written");

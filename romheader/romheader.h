@@ -158,6 +158,7 @@ public:
         Changed,       // the file changed between reading and writing; nothing was written
         Malformed,     // the file's contents are not in the format it should have
         TooLarge,      // larger than a cartridge image can be; padding refused
+        NotAnImage,    // neither the console's boot logo nor its fixed value: no header to mend
     };
 
     FileError(Kind kind, std::string operation, std::string path, std::string reason, int code = 0);
@@ -200,12 +201,18 @@ inline constexpr char kDirSeparator =
 // every field of `header`, sizeBytes, sizeMbit and identity too.
 void readHeader(const std::string& path, RomHeader& header);
 
+// What writing a title found and left behind.
+struct TitleWritten {
+    bool checkWasValid = false; // the check byte before the write
+    RomHeader header;           // the header as it is on disk after the write
+};
+
 // Writes the 12 title bytes at 0xA0 of an existing image of at least 192
 // bytes. When the check byte was valid before, the new check is written too;
-// a check that was already wrong is left alone. Returns whether the check
-// byte is valid after the write. See FileIdentity for `expected`.
-bool writeTitle(const std::string& path, const TitleBytes& editTitle,
-                const FileIdentity* expected = nullptr);
+// a check that was already wrong is left alone (the new title may still make
+// it right). See FileIdentity for `expected`.
+TitleWritten writeTitle(const std::string& path, const TitleBytes& editTitle,
+                        const FileIdentity* expected = nullptr);
 
 // Why a title cannot name a file in a directory: std::nullopt when it can,
 // otherwise a sentence naming the offending characters.

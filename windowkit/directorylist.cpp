@@ -4,6 +4,7 @@
 #include "windowkit/directorywatch.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
+#include "windowkit/windowkit.h"
 
 #include <QAbstractListModel>
 #include <QKeyEvent>
@@ -135,6 +136,7 @@ DirectoryList::DirectoryList(QWidget* parent)
     setItemDelegate(new IndentDelegate(style()->pixelMetric(QStyle::PM_SmallIconSize) / 2, this));
     connect(this, &QAbstractItemView::doubleClicked, this, &DirectoryList::openEntry);
     connect(watch_, &DirectoryWatch::changed, this, &DirectoryList::followDisk);
+    connect(watch_, &DirectoryWatch::notFollowed, this, &DirectoryList::notFollowed);
 
     // A working directory that is gone or unreadable still shows where it was.
     const std::string start = workingDirectory();
@@ -152,6 +154,9 @@ void DirectoryList::setPath(const std::string& path) {
     std::string target = normalisedPath(path);
     if (target == path_)
         return;
+    // A directory on a mount whose server does not answer waits here, and
+    // only here: the user chose it.
+    const BusyCursor busy;
     // Watched before it is read, so that a change made meanwhile is not missed.
     watch_->watch(target);
     std::vector<std::string> subdirectories;

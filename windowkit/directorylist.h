@@ -46,6 +46,9 @@ signals:
     // The list left its directory, which could no longer be read, for Path();
     // the message names both and the system's reason.
     void Left(const QString& message);
+    // Changes on disk are not followed in the directory shown (the system
+    // ran out of watches); the message says so and that F5 re-reads.
+    void notFollowed(const QString& message);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,13 +1,19 @@
-// Tells a list when its directory changes on disk. Reports are throttled,
-// not debounced: the first change is reported after a short delay, and while
-// changes go on at most one report per interval follows, so a directory that
-// changes without pause is still shown current at a bounded cost.
+// Tells a list when its directory changes on disk, and the header window
+// when the file it shows is written. Reports are throttled, not debounced:
+// the first change is reported after a short delay, and while changes go on
+// at most one report per interval follows, so a directory that changes
+// without pause is still shown current at a bounded cost.
+//
+// Paths are native bytes: a directory whose name is not UTF-8 is followed
+// like any other (the kernel's inotify is used directly; Qt's watcher takes
+// text).
 #pragma once
 
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <string>
 
 namespace kelvo {
@@ -18,22 +24,33 @@ public:
     static constexpr int kFirstDelayMs = 200;
     static constexpr int kIntervalMs = 500;
 
-    explicit DirectoryWatch(QObject* parent);
+    // What a watch follows: a directory's entries, or a file's contents.
+    enum class Follow { Entries, Contents };
+
+    explicit DirectoryWatch(QObject* parent, Follow follow = Follow::Entries);
     ~DirectoryWatch() override;
 
-    // Watches `directory` instead of the one watched before.
-    void watch(const std::string& directory);
+    // Watches `path` instead of what was watched before; an empty path
+    // watches nothing. When the kernel refuses the watch (it ran out of
+    // watches, say), notFollowed is raised, once for that path.
+    void watch(const std::string& path);
 
 signals:
     void changed();
+    // Changes at the watched path are not followed; the message names it,
+    // the reason, and that F5 reads it again.
+    void notFollowed(const QString& message);
 
 private:
-    void noteChange(const QString& directory);
+    void noteEvent(int descriptor, std::uint32_t mask);
     void report();
 
+    Follow follow_;
     QTimer timer_;
     QElapsedTimer sinceReport_;
-    QString directory_;
+    std::string path_;
+    int descriptor_ = -1; // the kernel's watch; -1 when none is held
+    std::string refused_; // the path notFollowed was last raised for
 };
 
 } // namespace kelvo

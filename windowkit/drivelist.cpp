@@ -5,14 +5,13 @@
 
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
-#include <QStorageInfo>
 #include <QTimer>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvo {
@@ -32,31 +31,79 @@ constexpr std::array<std::string_view, 24> kPseudoFileSystems = {
            kPseudoFileSystems.end();
 }
 
-// The system's own trees; removable media mounted by udisks live in /run/media.
+// The system's own trees; removable media mounted by udisks live in
+// /run/media. Container runtimes bind-mount single files into /etc (hosts,
+// resolv.conf): telling a file from a directory would take a stat, which
+// could wait on a dead server, so /etc is left out by name.
 [[nodiscard]] bool isSystemMountPoint(std::string_view root) {
     if (holdsPath("/run/media", root))
         return false;
     return holdsPath("/proc", root) || holdsPath("/sys", root) || holdsPath("/dev", root) ||
-           holdsPath("/run", root);
+           holdsPath("/run", root) || holdsPath("/etc", root);
 }
 
-// Container runtimes bind-mount single files (/etc/hosts); only directories are drives.
-[[nodiscard]] bool isDirectory(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+// A field of the mount table with its escapes (\040 for a blank, \011,
+// \012, \134) turned back into the bytes they stand for.
+[[nodiscard]] std::string decodeMountField(std::string_view field) {
+    std::string decoded;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const auto octal = [&](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
+        if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) &&
+            octal(i + 3)) {
+            decoded +=
+                char((field[i + 1] - '0') << 6 | (field[i + 2] - '0') << 3 | (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            decoded += field[i];
+        }
+    }
+    return decoded;
+}
+
+// The whole of /proc/self/mountinfo. The kernel makes it from its own table:
+// reading it asks no file system anything, so a dead server cannot stall it.
+[[nodiscard]] std::string readMountTable() {
+    std::string table;
+    const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return table;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        table.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    return table;
 }
 
 } // namespace
 
-std::vector<std::string> mountedDriveRoots() {
+std::vector<std::string> driveRootsIn(std::string_view mountTable) {
     std::vector<std::string> others;
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (!volume.isValid() || !volume.isReady())
+    while (!mountTable.empty()) {
+        const std::size_t end = std::min(mountTable.find('\n'), mountTable.size());
+        const std::string_view line = mountTable.substr(0, end);
+        mountTable.remove_prefix(std::min(end + 1, mountTable.size()));
+        // ID, parent ID, device, root, mount point, options, optional fields
+        // ending at "-", then the file system's type, source and options.
+        std::vector<std::string_view> fields;
+        for (std::size_t at = 0; at < line.size();) {
+            const std::size_t next = std::min(line.find(' ', at), line.size());
+            if (next > at)
+                fields.push_back(line.substr(at, next - at));
+            at = next + 1;
+        }
+        const auto separator = std::find(
+            fields.begin() + std::min<std::ptrdiff_t>(6, std::ssize(fields)), fields.end(), "-");
+        if (fields.size() < 5 || separator == fields.end() || separator + 1 == fields.end())
             continue;
-        const std::string root = QFile::encodeName(volume.rootPath()).toStdString();
-        const QByteArray type = volume.fileSystemType();
-        if (root == "/" || isPseudoFileSystem(std::string_view(type.constData(), type.size())) ||
-            isSystemMountPoint(root) || !isDirectory(root))
+        const std::string root = decodeMountField(fields[4]);
+        if (root == "/" || !root.starts_with('/') || isPseudoFileSystem(*(separator + 1)) ||
+            isSystemMountPoint(root))
             continue;
         others.push_back(root);
     }
@@ -64,6 +111,10 @@ std::vector<std::string> mountedDriveRoots() {
     others.erase(std::unique(others.begin(), others.end()), others.end());
     others.insert(others.begin(), "/");
     return others;
+}
+
+std::vector<std::string> mountedDriveRoots() {
+    return driveRootsIn(readMountTable());
 }
 
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
@@ -159,7 +210,6 @@ void DriveList::replaceRoots(const std::vector<std::string>& roots) {
     }
 
     const std::string previousDrive = Drive();
-    const int previousIndex = currentIndex();
     {
         const QScopedValueRollback guard(rebuilding_, true);
         clear();
@@ -172,9 +222,11 @@ void DriveList::replaceRoots(const std::vector<std::string>& roots) {
             index = 0;
         setCurrentIndex(index);
     }
+    // The selected drive at a new place in the list is no change: the lists
+    // showing one of its directories stay there.
     if (!previousDrive.empty() && indexOfRoot(previousDrive) < 0)
         emit Removed(previousDrive);
-    else if (currentIndex() != previousIndex || Drive() != previousDrive)
+    else if (Drive() != previousDrive)
         emit Change();
 }
 

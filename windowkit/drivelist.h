@@ -1,5 +1,5 @@
 // The drive list: a drop-down of the file-system roots a user browses. On
-// Linux that is "/" and the mount points of real, ready volumes (disks, memory
+// Linux that is "/" and the mount points of real volumes (disks, memory
 // cards, network shares), in path order. It follows the system's mounts while
 // it lives: a card inserted or a share mounted appears, one removed goes.
 #pragma once
@@ -9,6 +9,7 @@
 class QSocketNotifier;
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvo {
@@ -59,7 +60,12 @@ private:
     QSocketNotifier* mountWatch_ = nullptr;
 };
 
-// The roots the drive list offers on this system, "/" first.
+// The roots the drive list offers on this system, "/" first: the mount
+// points of /proc/self/mountinfo that can hold a user's files. Only the
+// kernel's table is read; no mounted file system is asked anything (no
+// statfs, no stat), so a server that never answers cannot stall the window.
 [[nodiscard]] std::vector<std::string> mountedDriveRoots();
+// The same, from the text of a mount table in the form of /proc/self/mountinfo.
+[[nodiscard]] std::vector<std::string> driveRootsIn(std::string_view mountTable);
 
 } // namespace kelvo

@@ -63,6 +63,7 @@ FileList::FileList(QWidget* parent)
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &FileList::selectionMoved);
     connect(watch_, &DirectoryWatch::changed, this, &FileList::followDisk);
+    connect(watch_, &DirectoryWatch::notFollowed, this, &FileList::notFollowed);
 
     // An unreadable working directory leaves the path empty until the list is pointed elsewhere.
     path_ = workingDirectory();

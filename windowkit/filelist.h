@@ -57,6 +57,9 @@ signals:
     void Click();
     // The directory was re-read (Refresh, or a change on disk).
     void Refreshed();
+    // Changes on disk are not followed in the directory shown (the system
+    // ran out of watches); the message says so and that F5 re-reads.
+    void notFollowed(const QString& message);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

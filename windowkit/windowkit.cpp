@@ -138,6 +138,14 @@ void showBusyCursorDuringWaits() {
     setWaitObserver(&observer);
 }
 
+BusyCursor::BusyCursor() {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+BusyCursor::~BusyCursor() {
+    QGuiApplication::restoreOverrideCursor();
+}
+
 void centerOnScreen(QWidget* window) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = window->frameGeometry();

@@ -61,6 +61,17 @@ private:
 // fails with a FileError of kind Cancelled).
 void showBusyCursorDuringWaits();
 
+// Shows the busy cursor while it lives: around a step that may wait on a
+// file system the user chose, such as reading a directory on a network
+// mount whose server does not answer.
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 // Moves a window so its frame is centred on the primary screen.
 void centerOnScreen(QWidget* window);
 

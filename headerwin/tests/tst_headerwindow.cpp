@@ -17,6 +17,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,13 +25,6 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressDialog>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -42,6 +36,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +73,8 @@ private slots:
     void editFailuresChangeNothing();
     void copyAsksBeforeReplacing_data();
     void copyAsksBeforeReplacing();
+    void answerActsOnlyOnTheImageStillShown_data();
+    void answerActsOnlyOnTheImageStillShown();
     void copyRefusesUnsafeTitles_data();
     void copyRefusesUnsafeTitles();
     void leaseWaitShowsAndCancelLeavesNoImage();
@@ -237,8 +234,8 @@ void HeaderWindowTest::showsDecodedHeader_data() {
         << "CTRL"
         << "A\t\t\n"
         << "0\r" << qint64(65536) << true
-        << QStringList{"CTRL", "0Mbit", "0MB", "\uFFFD\uFFFD", "A - Yes", "\uFFFD", "0\uFFFD",
-                       "Check OK"}
+        << QStringList{"CTRL",    "0Mbit",  "0MB",     "\uFFFD\uFFFD",
+                       "A - Yes", "\uFFFD", "0\uFFFD", "Check OK"}
         << "Unknown company";
 }
 
@@ -339,35 +336,74 @@ void HeaderWindowTest::statusLineSaysWhatHappened_data() {
     QTest::addColumn<QString>("clicked");
     QTest::addColumn<QString>("then");
     QTest::addColumn<QString>("status"); // %1: the test's directory
+    QTest::addColumn<QString>("check");  // the check label afterwards
     QTest::newRow("check left wrong")
         << "bad.gba"
         << "edit"
         << "Wrote \"MY GAME\" to bad.gba; its check was already wrong and is left as it was "
-           "(\"Repair Header\" in the Image menu can mend it).";
+           "(\"Repair Header\" in the Image menu can mend it)."
+        << "Check bad";
+    // fits.gba's stored check byte is wrong for its title and right for "MY GAME".
+    QTest::newRow("check made right by the title")
+        << "fits.gba"
+        << "edit"
+        << "Wrote \"MY GAME\" to fits.gba; its wrong check byte, left as it was, is right for "
+           "the new title."
+        << "Check OK";
     QTest::newRow("not an image") << "demo.bin"
                                   << ""
-                                  << "demo.bin does not look like a GBA image (no boot logo).";
+                                  << "demo.bin does not look like a GBA image (no boot logo)."
+                                  << "Check bad";
+    QTest::newRow("not an image, then another directory") << "demo.bin"
+                                                          << "browse"
+                                                          << ""
+                                                          << "";
     QTest::newRow("no logo, but the fixed value") << "sample.gba"
                                                   << ""
-                                                  << "";
+                                                  << ""
+                                                  << "Check OK";
     QTest::newRow("shown file went away") << "sample.gba"
                                           << "remove"
-                                          << "sample.gba went away; its header is no longer shown.";
+                                          << "sample.gba went away; its header is no longer shown."
+                                          << "";
     QTest::newRow("shown file replaced by another") << "sample.gba"
-                                                   << "replace"
-                                                   << "sample.gba went away; its header is no "
-                                                      "longer shown.";
+                                                    << "replace"
+                                                    << "sample.gba went away; its header is no "
+                                                       "longer shown."
+                                                    << "";
+    // Another program writes the file shown in place: its header is read
+    // again (the title "REWRITTEN" leaves the check byte wrong).
+    const QString changed = "sample.gba changed on disk; its header was read again.";
+    QTest::newRow("rewritten in place") << "sample.gba"
+                                        << "rewrite" << changed << "Check bad";
+    QTest::newRow("rewritten while a title is typed")
+        << "sample.gba"
+        << "type, then rewrite" << changed << "Check bad";
+    QTest::newRow("rewritten unfollowed, then F5")
+        << "sample.gba"
+        << "rewrite without watches, F5" << changed << "Check bad";
+    QTest::newRow("out of watches")
+        << "sample.gba"
+        << "browse without watches"
+        << "Changes in \"sub\" are not followed; F5 re-reads it (the system's limit on "
+           "watches, fs.inotify.max_user_watches, is reached)."
+        << "";
     QTest::newRow("shown directory went away")
         << "sub/inner.gba"
         << "remove"
-        << "\"sub\" can no longer be read (No such file or directory); showing %1.";
+        << "\"sub\" can no longer be read (No such file or directory); showing %1."
+        << "";
 }
 
 void HeaderWindowTest::statusLineSaysWhatHappened() {
     QFETCH(QString, clicked);
     QFETCH(QString, then);
     QFETCH(QString, status);
+    QFETCH(QString, check);
     writeImage(path("bad.gba"), {.validCheck = false});
+    auto fits = readBytes(path("sample.gba"));
+    fits[kCheckOffset] = 0x34;
+    writeBytes(path("fits.gba"), fits);
     writeBytes(path("demo.bin"), std::vector<std::uint8_t>(300, 0x5A));
     writeImage(path("sub/inner.gba"));
     if (clicked.startsWith("sub/"))
@@ -379,19 +415,51 @@ void HeaderWindowTest::statusLineSaysWhatHappened() {
     } else if (then == "remove") { // left to the lists to notice
         QVERIFY(clicked.contains('/') ? QDir(path("sub")).removeRecursively()
                                       : QFile::remove(path(clicked)));
+    } else if (then.contains("rewrite")) {
+        if (then.startsWith("type"))
+            typeTitle("MY GAME");
+        std::optional<WatchFault> noneLeft;
+        if (then.contains("without watches")) {
+            noneLeft.emplace(ENOSPC);
+            clickFile(clicked);
+            QVERIFY2(window->statusText().startsWith("Changes to sample.gba are not followed"),
+                     qPrintable(window->statusText()));
+        }
+        QFile image(path(clicked));
+        QVERIFY(image.open(QIODevice::ReadWrite) && image.seek(kTitleOffset));
+        QCOMPARE(image.write("REWRITTEN\0\0\0", 12), 12);
+        image.close();
+        if (noneLeft) {
+            QTest::qWait(700); // the lists' throttle and more: nothing is noticed
+            QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
+            QApplication::setActiveWindow(window.get());
+            QTest::keyClick(window.get(), Qt::Key_F5);
+        }
+        QTRY_COMPARE(text("txtheader"),
+                     then.startsWith("type") ? QString("MY GAME") : QString("REWRITTEN"));
+    } else if (then == "browse") {
+        QVERIFY(!window->statusText().isEmpty());
+        openDirectory(path("sub"));
+    } else if (then == "browse without watches") {
+        const WatchFault noneLeft(ENOSPC);
+        openDirectory(path("sub"));
     } else if (then == "replace") { // another file renamed over it, as a download finishing does
         QVERIFY(std::rename(path("bad.gba").toLocal8Bit(), path(clicked).toLocal8Bit()) == 0);
     }
-    QTRY_COMPARE(window->statusText(),
-                 status.contains("%1") ? status.arg(dir->path()) : status);
+    QTRY_COMPARE(window->statusText(), status.contains("%1") ? status.arg(dir->path()) : status);
+    if (then == "edit") { // the program's own write is no news from the disk
+        QTest::qWait(700);
+        QCOMPARE(window->statusText(), status);
+    }
     QCOMPARE(QAccessible::queryAccessibleInterface(window->statusBar())->text(QAccessible::Name),
              window->statusText());
     // Hovering a menu entry (its empty status tip) leaves the line as it is.
     QStatusTipEvent hover{QString()};
     QApplication::sendEvent(window.get(), &hover);
     QCOMPARE(window->statusBar()->currentMessage().isEmpty(), window->statusText().isEmpty());
+    QCOMPARE(text("lblcheck"), check);
     if (then == "remove" || then == "replace") { // as after a directory change
-        QVERIFY(text("lblcheck").isEmpty() && !child<QPushButton>("cmdEdit")->isEnabled());
+        QVERIFY(!child<QPushButton>("cmdEdit")->isEnabled());
         QCOMPARE(child<FileList>("File1")->Path(), dir->path().toStdString());
     }
 }
@@ -496,6 +564,40 @@ void HeaderWindowTest::copyAsksBeforeReplacing() {
         QCOMPARE(target, existing);
 }
 
+void HeaderWindowTest::answerActsOnlyOnTheImageStillShown_data() {
+    QTest::addColumn<bool>("repair"); // else the copy's Replace question
+    QTest::newRow("Replace") << false;
+    QTest::newRow("Repair") << true;
+}
+
+// While the question is open, another file is renamed over the image (it
+// needs the same repair) and the lists notice: the answer writes nothing.
+void HeaderWindowTest::answerActsOnlyOnTheImageStillShown() {
+    QFETCH(bool, repair);
+    writeImage(path("sample.gba"), {.validCheck = false});
+    const std::vector<std::uint8_t> kept{'k', 'e', 'e', 'p'};
+    writeBytes(path("SAMPLE TITLE.gba"), kept);
+    QVERIFY(QFile::copy(path("sample.gba"), path("other.gba")));
+    const auto other = readBytes(path("other.gba"));
+    clickFile("sample.gba");
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    answerNextMessageBox(QMessageBox::Yes, nullptr, [this] {
+        QVERIFY(std::rename(path("other.gba").toLocal8Bit(), path("sample.gba").toLocal8Bit()) ==
+                0);
+        child<FileList>("File1")->Refresh();
+        answerNextMessageBox(QMessageBox::Ok); // a failure, should one come
+    });
+    if (repair)
+        child<QAction>("actRepairHeader")->trigger();
+    else
+        QTest::mouseClick(child<QPushButton>("cmdRen"), Qt::LeftButton);
+    QCOMPARE(failures.size(), 0);
+    QCOMPARE(readBytes(path("sample.gba")), other);
+    QCOMPARE(readBytes(path("SAMPLE TITLE.gba")), kept);
+    QCOMPARE(window->statusText(),
+             QStringLiteral("sample.gba went away; its header is no longer shown."));
+}
+
 void HeaderWindowTest::copyRefusesUnsafeTitles_data() {
     QTest::addColumn<QString>("title");
     QTest::newRow("separator") << "../ESCAPE";
@@ -595,9 +697,33 @@ void HeaderWindowTest::failedClickIsReportedAndWindowStaysUsable() {
                  "a failed click must not leave the previous image's values shown");
     QVERIFY2(!imageMenuEnabled(), "the Image menu must not stay on a failed click");
 
+    // A new file appears under the name whose header could not be read: no
+    // write reaches it, by the button or by any other way to a write.
+    writeImage(path("other.gba"), {.title = "OTHER"});
+    const auto other = readBytes(path("other.gba"));
+    QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
+    QCOMPARE(readBytes(path("other.gba")), other);
+    QVERIFY(!child<QPushButton>("cmdRen")->isEnabled());
+    const char* const writers[] = {"cmdEdit", "cmdRen", "actRepairHeader"};
+    for (const char* name : writers) {
+        answerNextMessageBox(QMessageBox::Ok);
+        if (auto* button = window->findChild<QPushButton*>(name)) {
+            button->setEnabled(true);
+            button->click();
+        } else {
+            child<QAction>(name)->setEnabled(true);
+            child<QAction>(name)->trigger();
+        }
+        QVERIFY2(failures.last().at(0).toString().contains("No header is shown"),
+                 qPrintable(failures.last().at(0).toString()));
+    }
+    QCOMPARE(failures.size(), 1 + qsizetype(std::size(writers)));
+    QCOMPARE(readBytes(path("other.gba")), other);
+    QVERIFY2(!QFile::exists(path(".gba")), "a copy was made of a file never shown");
+
     clickFile("sample.gba");
     QCOMPARE(text("txtheader"), QStringLiteral("SAMPLE TITLE"));
-    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures.size(), 1 + qsizetype(std::size(writers)));
 }
 
 void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters_data() {
@@ -615,8 +741,10 @@ void HeaderWindowTest::titleBoxAcceptsOnlyStorableCharacters_data() {
                                            << "";
     QTest::newRow("outside the mapping") << "AĀB" << false << "AB"
                                          << "Left out \"Ā\": " + notInSet + ".";
+    QTest::newRow("typed one by one, all named") << "日本" << false << ""
+                                                 << "Left out \"日本\": " + notInSet + ".";
     QTest::newRow("at most twelve") << "ABCDEFGHIJKLMNOP" << false << "ABCDEFGHIJKL"
-                                    << "Left out \"P\": " + tooMany + ".";
+                                    << "Left out \"MNOP\": " + tooMany + ".";
     QTest::newRow("paste keeps what fits") << "ABCDEFGHIJKLMNOP" << true << "ABCDEFGHIJKL"
                                            << "Left out \"MNOP\": " + tooMany + ".";
     QTest::newRow("paste keeps the storable, in order")
@@ -820,18 +948,23 @@ void HeaderWindowTest::imageDetailsShowsEveryRow() {
     QTest::mouseClick(dialog->findChild<QPushButton*>("copyAll"), Qt::LeftButton);
     const QStringList lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 18);
+    QCOMPARE(window->statusText(), QStringLiteral("Copied 18 rows to the clipboard."));
     QCOMPARE(lines.at(13), QStringLiteral("CRC32: 559be2ed"));
     QTest::mouseClick(dialog->findChild<QPushButton*>("close"), Qt::LeftButton);
     QVERIFY(!dialog->isVisible());
 }
 
 void HeaderWindowTest::imageDetailsCancelWhileReading() {
-    ImageDetailsDialog dialog("sample.gba", window.get());
-    dialog.showProgress(1, 4);
-    dialog.show();
-    auto* buttons = dialog.findChild<QDialogButtonBox*>();
-    QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
-    QVERIFY2(dialog.cancelled(), "Cancel must stop the reading");
+    // The sample's 4 MiB are read in 16 chunks; the dialog shows after the first.
+    window->setProgressDelay(0);
+    clickFile("sample.gba");
+    ProgressWatcher watcher(true);
+    QSignalSpy failures(window.get(), &HeaderWindow::failureReported);
+    child<QAction>("actImageDetails")->trigger();
+    QCOMPARE(watcher.shown, 1);
+    QVERIFY(watcher.hadCancelButton);
+    QCOMPARE(failures.size(), 0);
+    QVERIFY2(!window->findChild<ImageDetailsDialog*>(), "Cancel must stop the reading");
 }
 
 void HeaderWindowTest::imageDetailsReportsAVanishedImage() {
@@ -850,31 +983,44 @@ void HeaderWindowTest::imageDetailsReportsAVanishedImage() {
 void HeaderWindowTest::repairHeaderAsksAndWrites_data() {
     QTest::addColumn<int>("fixedValue");
     QTest::addColumn<bool>("validCheck");
+    QTest::addColumn<bool>("logo");
+    QTest::addColumn<int>("size"); // 0: a whole image
     QTest::addColumn<QMessageBox::StandardButton>("answer");
     QTest::addColumn<QStringList>("told"); // parts of what the message box says
     QTest::addColumn<bool>("written");
-    const QString logo = "Repair Header cannot mend that";
-    QTest::newRow("both wrong, yes")
-        << 0x00 << false << QMessageBox::Yes
-        << QStringList{"Byte 0xB2 (fixed value): 0x00 becomes 0x96",
-                       "Byte 0xBD (check byte): 0x51 becomes 0x50", logo}
-        << true;
-    QTest::newRow("check wrong, no")
-        << 0x96 << false << QMessageBox::No << QStringList{"0x51 becomes 0x50", logo} << false;
+    const QString logo = "Repair Header cannot mend";
+    QTest::newRow("both wrong, yes") << 0x00 << false << true << 0 << QMessageBox::Yes
+                                     << QStringList{"Byte 0xB2 (fixed value): 0x00 becomes 0x96",
+                                                    "Byte 0xBD (check byte): 0x51 becomes 0x50"}
+                                     << true;
+    QTest::newRow("check wrong, no") << 0x96 << false << false << 0 << QMessageBox::No
+                                     << QStringList{"0x51 becomes 0x50", logo} << false;
     QTest::newRow("nothing to repair")
-        << 0x96 << true << QMessageBox::Ok << QStringList{"needs no repair", logo} << false;
+        << 0x96 << true << true << 0 << QMessageBox::Ok << QStringList{"needs no repair"} << false;
+    QTest::newRow("nothing it can mend, logo wrong")
+        << 0x96 << true << false << 0 << QMessageBox::Ok
+        << QStringList{"The bytes Repair Header can mend in sample.gba are right", logo} << false;
+    QTest::newRow("not an image") << 0x00 << false << false << 0 << QMessageBox::Ok
+                                  << QStringList{"does not look like a GBA image"} << false;
+    QTest::newRow("shorter than a header")
+        << 0x96 << false << true << 100 << QMessageBox::Ok
+        << QStringList{"sample.gba", "shorter than a header (192 bytes)"} << false;
 }
 
 void HeaderWindowTest::repairHeaderAsksAndWrites() {
     QFETCH(int, fixedValue);
     QFETCH(bool, validCheck);
+    QFETCH(bool, logo);
+    QFETCH(int, size);
     QFETCH(QMessageBox::StandardButton, answer);
     QFETCH(QStringList, told);
     QFETCH(bool, written);
     // The sample's check byte is 0x50 when valid; an invalid one is 0x51.
-    writeImage(path("sample.gba"), {.validCheck = validCheck});
+    writeImage(path("sample.gba"), {.validCheck = validCheck, .logo = logo});
     auto before = readBytes(path("sample.gba"));
     before[0xB2] = std::uint8_t(fixedValue);
+    if (size > 0)
+        before.resize(std::size_t(size));
     writeBytes(path("sample.gba"), before);
     clickFile("sample.gba");
 
@@ -883,6 +1029,7 @@ void HeaderWindowTest::repairHeaderAsksAndWrites() {
     child<QAction>("actRepairHeader")->trigger();
     for (const QString& part : told)
         QVERIFY2(message.contains(part), qPrintable(message));
+    QVERIFY2(!logo || !message.contains("cannot mend"), qPrintable(message));
 
     auto expected = before;
     if (written) {
@@ -890,8 +1037,9 @@ void HeaderWindowTest::repairHeaderAsksAndWrites() {
         expected[0xBD] = 0x50;
     }
     QCOMPARE(readBytes(path("sample.gba")), expected);
-    QCOMPARE(text("lblcheck"),
-             written || validCheck ? QStringLiteral("Check OK") : QStringLiteral("Check bad"));
+    if (size == 0)
+        QCOMPARE(text("lblcheck"),
+                 written || validCheck ? QStringLiteral("Check OK") : QStringLiteral("Check bad"));
     if (written)
         QVERIFY2(window->statusText().contains("sample.gba"), qPrintable(window->statusText()));
 }
@@ -1040,6 +1188,8 @@ void HeaderWindowTest::longCopyShowsProgress() {
         QVERIFY2(watcher.labelIsPlainText, "a title in the label must not be read as markup");
     }
     QVERIFY2(window->findChildren<QProgressDialog*>().isEmpty(), "the dialog goes with the copy");
+    if (dialogShown) // no other window may start another operation meanwhile
+        QCOMPARE(watcher.modality, Qt::ApplicationModal);
     QCOMPARE(reported.size(), 0);
     if (cancel) {
         QCOMPARE(entries(), before);

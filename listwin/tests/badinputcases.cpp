@@ -216,7 +216,7 @@ std::vector<BadInput> namedCases() {
            "Not a regular file but a character device"}}) {
         c = entry(row, name, When::AfterListing);
         c.make = swapped(make);
-        c.clickFails = c.editFails = c.renameFails = c.listFails = reason;
+        c.clickFails = c.listFails = reason;
         c.typed = kTyped;
         c.listRow = unreadableRow(name);
         cases.push_back(c);
@@ -224,7 +224,7 @@ std::vector<BadInput> namedCases() {
 
     c = entry("file vanished between listing and clicking", "gone.bin", When::AfterListing);
     c.make = removeEntry;
-    c.clickFails = c.editFails = c.renameFails = c.listFails = "No such file or directory";
+    c.clickFails = c.listFails = "No such file or directory";
     c.typed = kTyped;
     c.listRow = unreadableRow("gone.bin");
     cases.push_back(c);
@@ -234,14 +234,14 @@ std::vector<BadInput> namedCases() {
         require(QDir(QFile::decodeName(paths.roms)).removeRecursively(), "the vanished directory");
         return QString();
     };
-    c.clickFails = c.editFails = c.renameFails = c.listFails = "No such file or directory";
+    c.clickFails = c.listFails = "No such file or directory";
     c.typed = kTyped;
     c.listRow = unreadableRow("inside.bin");
     cases.push_back(c);
 
     c = entry("unreadable file (mode 000)", "locked.bin");
     c.make = withMode({.title = "LOCKED"}, 0);
-    c.clickFails = c.editFails = c.renameFails = c.listFails = "Permission denied";
+    c.clickFails = c.listFails = "Permission denied";
     c.typed = kTyped;
     c.listRow = unreadableRow("locked.bin");
     c.needsModes = true;

@@ -39,11 +39,13 @@ struct BadInput {
     QString clickFails;
     QByteArray title;             // the 12 title bytes it was made with
     std::optional<QString> typed; // typed before Edit Header; nullopt leaves the box as read
-    QString editFails;            // empty: the title is written
-    QString renameFails;          // empty: the copy is made
-    QByteArray listRow;           // its row in Make List's block; empty when not listed
-    QString listFails;            // the reason reported when its header cannot be read
-    bool needsModes = false;      // only meaningful where file modes bind
+    // After a failed click Edit Header and Rename stay disabled: these two
+    // are for a header that was shown.
+    QString editFails;       // empty: the title is written
+    QString renameFails;     // empty: the copy is made
+    QByteArray listRow;      // its row in Make List's block; empty when not listed
+    QString listFails;       // the reason reported when its header cannot be read
+    bool needsModes = false; // only meaningful where file modes bind
 };
 
 const QByteArray kCaptions = "Filename\tHeader\tCart ID\tSize (Bytes)\tSize (Mbit)\tPublisher\r\n";

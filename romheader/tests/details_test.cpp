@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 using namespace kelvo;
@@ -55,6 +57,7 @@ TEST_P(HeaderRows, Decodes) {
     const HeaderRow& row = GetParam();
     ImageScan scan;
     scan.header = sampleHeader();
+    scan.size = kHeaderLength;
     std::copy(row.bytes.begin(), row.bytes.end(), scan.header.begin() + long(row.offset));
     EXPECT_EQ(rowValue(imageDetails("/roms/a.gba", scan), row.caption), row.shown);
 }
@@ -116,6 +119,22 @@ TEST(DetailRows, CaptionsInOrderAndNumbersInTheGivenStyle) {
                        "SHA-1: 0000000000000000000000000000000000000000\nSHA-256: " +
                        std::string(64, '0') + "\nPadding: <1048576> bytes of 0xFF\n");
 }
+
+// A file shorter than a header has no header to decode: its rows say so.
+class ShortFileRows : public ::testing::TestWithParam<std::uint64_t> {};
+
+TEST_P(ShortFileRows, NameNoHeaderFields) {
+    ImageScan scan;
+    scan.header = sampleHeader(); // whatever bytes it holds must not be decoded
+    scan.size = GetParam();
+    std::string captions;
+    for (const DetailRow& row : imageDetails("/roms/a.gba", scan))
+        captions += row.caption + (row.caption == "Header" ? ": " + row.value : "") + '\n';
+    EXPECT_EQ(captions, "File\nSize\nHeader: none: the file is shorter than a header (192 "
+                        "bytes)\nCRC32\nMD5\nSHA-1\nSHA-256\nPadding\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ShortFileRows, ::testing::Values(0, 37, 191));
 
 // ---------------------------------------------------------------------------
 // Save-type IDs: only at 4-byte-aligned offsets, digits optional, each once.
@@ -302,6 +321,8 @@ class Repair : public ScratchDirTest, public ::testing::WithParamInterface<Repai
 TEST_P(Repair, ChangesOnlyFixedValueAndCheck) {
     const RepairRow& row = GetParam();
     Bytes before = sampleImage();
+    const std::string logo = forgedLogo();
+    std::copy(logo.begin(), logo.end(), before.begin() + kLogoOffset);
     before[0xB2] = row.fixedValue;
     before[0xBD] = row.storedCheck.value_or(independentCheck(before));
     const std::string image = path("image.gba");
@@ -312,7 +333,7 @@ TEST_P(Repair, ChangesOnlyFixedValueAndCheck) {
     for (const HeaderChange& change : plan.changes)
         described += changeText(change) + '\n';
     EXPECT_EQ(described, row.changes);
-    EXPECT_FALSE(plan.logoValid) << "the sample carries no logo";
+    EXPECT_TRUE(plan.logoValid);
     repairHeader(image, plan);
 
     Bytes expected = before;
@@ -332,6 +353,28 @@ INSTANTIATE_TEST_SUITE_P(
                   kFixed + "Byte 0xBD (check byte): 0xE6 becomes 0x50\n"},
         RepairRow{"nothing_to_do", 0x96, std::nullopt, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Neither the logo nor the fixed value: not an image, whatever its bytes say.
+TEST_F(Repair, NotAnImageIsLeftAlone) {
+    Bytes before = sampleImage();
+    before[0xB2] = 0x00;
+    const std::string image = path("readme.gba");
+    writeFile(image, before);
+    const std::function<void()> repairs[] = {[&] { (void)planRepair(image); },
+                                             [&] {
+                                                 repairHeader(image, {{{0xB2, 0x00, 0x96}}, false});
+                                             }};
+    for (const auto& repair : repairs) {
+        try {
+            repair();
+            ADD_FAILURE() << "a file that is not an image was repaired";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.kind(), FileError::Kind::NotAnImage) << error.what();
+            EXPECT_NE(error.reason().find("does not look like a GBA image"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(readFile(image), before);
+}
 
 TEST_F(Repair, HeaderChangedSincePlannedIsLeftAlone) {
     Bytes before = sampleImage();

@@ -81,7 +81,7 @@ struct RetitleRow {
     const char* title;
     std::optional<std::uint8_t> storedCheck; // replaces the valid 0x50
     std::uint8_t checkAfter;
-    bool validAfter; // what writeTitle says of the check byte
+    bool validAfter; // what writeTitle says of the check byte after the write
 };
 
 class Retitle : public ScratchDirTest, public ::testing::WithParamInterface<RetitleRow> {};
@@ -95,7 +95,10 @@ TEST_P(Retitle, ChangesOnlyTitleAndCheck) {
     writeFile(image, before);
 
     const TitleBytes title = encodeTitle(row.title);
-    EXPECT_EQ(writeTitle(image, title), row.validAfter) << "wrong word on the check byte";
+    const TitleWritten written = writeTitle(image, title);
+    EXPECT_EQ(written.header.checkValid(), row.validAfter) << "wrong word on the check byte";
+    EXPECT_EQ(written.checkWasValid, !row.storedCheck) << "wrong word on the check before";
+    EXPECT_EQ(written.header.title, title);
 
     Bytes expected = before;
     std::copy(title.begin(), title.end(), expected.begin() + kTitleOffset);
@@ -110,7 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
     Titles, Retitle,
     ::testing::Values(RetitleRow{"valid_check_kept_valid", "MY GAME", std::nullopt, 0x34, true},
                       RetitleRow{"new_title_valid_check", "NEW TITLE", std::nullopt, 0xC8, true},
-                      RetitleRow{"wrong_check_left_alone", "NEW TITLE", 0x12, 0x12, false}),
+                      RetitleRow{"wrong_check_left_alone", "NEW TITLE", 0x12, 0x12, false},
+                      // 0x34 is the check of "MY GAME" blank-padded (by Python).
+                      RetitleRow{"wrong_check_made_right_by_the_title", "MY GAME", 0x34, 0x34,
+                                 true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class ShortImageWrite : public ScratchDirTest, public ::testing::WithParamInterface<std::size_t> {};

@@ -6,26 +6,53 @@
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QDropEvent>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
+#include <dlfcn.h>
+#include <sys/inotify.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <stdexcept>
 
+namespace {
+int watchError = 0; // WatchFault's
+} // namespace
+
+extern "C" int inotify_add_watch(int fd, const char* path, std::uint32_t mask) noexcept {
+    if (watchError != 0) {
+        errno = watchError;
+        return -1;
+    }
+    using Call = int(int, const char*, std::uint32_t);
+    static Call* const next = reinterpret_cast<Call*>(::dlsym(RTLD_NEXT, "inotify_add_watch"));
+    return next(fd, path, mask);
+}
+
 namespace kelvo::test {
+
+WatchFault::WatchFault(int error) {
+    watchError = error;
+}
+
+WatchFault::~WatchFault() {
+    watchError = 0;
+}
 
 void writeImage(const QString& path, const ImageSpec& image) {
     std::vector<std::uint8_t> head(0xC0, 0);
@@ -36,6 +63,14 @@ void writeImage(const QString& path, const ImageSpec& image) {
     std::copy_n(image.maker.begin(), std::min(image.maker.size(), kMakerWidth),
                 head.begin() + kMakerOffset);
     head[0xB2] = 0x96; // the fixed value real headers carry
+    // Not the console's picture: 152 bytes of i * 13 + 5 and four bytes
+    // solved for with Python's zlib.crc32 to give the logo's CRC32.
+    if (image.logo) {
+        for (std::size_t i = 0; i < 152; ++i)
+            head[0x04 + i] = std::uint8_t(i * 13 + 5);
+        const std::uint8_t last[] = {0x36, 0x15, 0xAA, 0x43};
+        std::copy(std::begin(last), std::end(last), head.begin() + 0x04 + 152);
+    }
     // The check byte as the console's documentation states it, not through
     // the core's headerCheck: subtract each byte of 0xA0..0xBC from 0, then 0x19.
     int check = 0;
@@ -152,16 +187,17 @@ QString unframedControls(QWidget* window) {
                : QStringLiteral("at device pixel ratio %1: %2").arg(ratio).arg(unframed.join(", "));
 }
 
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
+void answerNextMessageBox(QMessageBox::StandardButton button, QString* text,
+                          std::function<void()> before) {
     // The answer belongs to the test step that asked for it: a box raised by a
     // later step is never answered by this one.
-    const QByteArray step = QByteArray(QTest::currentTestFunction()) + '/' +
-                            QByteArray(QTest::currentDataTag());
+    const QByteArray step =
+        QByteArray(QTest::currentTestFunction()) + '/' + QByteArray(QTest::currentDataTag());
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, text, step] {
-        const QByteArray now = QByteArray(QTest::currentTestFunction()) + '/' +
-                               QByteArray(QTest::currentDataTag());
+    QObject::connect(timer, &QTimer::timeout, [timer, button, text, step, before] {
+        const QByteArray now =
+            QByteArray(QTest::currentTestFunction()) + '/' + QByteArray(QTest::currentDataTag());
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (now != step) {
             timer->stop();
@@ -174,6 +210,8 @@ void answerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
         timer->deleteLater();
         if (text)
             *text = box->text();
+        if (before)
+            before();
         if (QAbstractButton* answer = box->button(button))
             answer->click();
         else
@@ -200,12 +238,14 @@ ProgressWatcher::ProgressWatcher(bool cancel) : cancel_(cancel) {
 }
 
 bool ProgressWatcher::eventFilter(QObject* watched, QEvent* event) {
-    auto* dialog = qobject_cast<QProgressDialog*>(watched);
-    if (dialog && event->type() == QEvent::Show) {
+    auto* dialog = qobject_cast<QDialog*>(watched);
+    const auto* bar = dialog ? dialog->findChild<QProgressBar*>() : nullptr;
+    if (bar && bar->isVisibleTo(dialog) && event->type() == QEvent::Show) {
         ++shown;
-        maximum = dialog->maximum();
+        maximum = bar->maximum();
+        modality = dialog->windowModality();
         auto* button = dialog->findChild<QPushButton*>();
-        hadCancelButton = button && button->text() == QStringLiteral("Cancel");
+        hadCancelButton = button && button->text().remove('&') == QStringLiteral("Cancel");
         auto* label = dialog->findChild<QLabel*>();
         labelIsPlainText = label && label->textFormat() == Qt::PlainText;
         if (cancel_ && button)

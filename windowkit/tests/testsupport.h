@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct ImageSpec {
     std::string maker = "01";           // 2 bytes at 0xB0
     std::int64_t size = 4194304;
     bool validCheck = true;
+    bool logo = false; // bytes 0x04..0x9F whose CRC32 is the console's logo's
 };
 
 // The control named `name` in `window`; the test stops when there is none.
@@ -55,16 +57,30 @@ void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes);
 [[nodiscard]] QString unframedControls(QWidget* window);
 
 // Answers the next modal message box with `button` and returns at once; the
-// box's text is stored in `text` when given.
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr);
+// box's text is stored in `text` when given. `before` runs while the box is
+// open, just before it is answered.
+void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr,
+                          std::function<void()> before = {});
 
 // Drags `data` onto `target` and drops it there if the target takes it, as a
 // file manager's drag would; returns whether it took it. Work the drop queued
 // has run when this returns.
 [[nodiscard]] bool dropOn(QWidget* target, const QMimeData& data);
 
-// Notes each progress dialog that appears and, when asked, presses its Cancel
-// button as soon as the event loop runs again.
+// While alive, the kernel refuses every new inotify watch with `error`
+// (ENOSPC: the system ran out of watches). The window tests define
+// inotify_add_watch themselves, so the lists' calls reach this seam first.
+class WatchFault {
+public:
+    explicit WatchFault(int error);
+    ~WatchFault();
+    WatchFault(const WatchFault&) = delete;
+    WatchFault& operator=(const WatchFault&) = delete;
+};
+
+// Notes each dialog that appears showing a progress bar (a progress dialog,
+// Image Details while it reads) and, when asked, presses its Cancel button
+// as soon as the event loop runs again.
 class ProgressWatcher : public QObject {
 public:
     explicit ProgressWatcher(bool cancel);
@@ -73,6 +89,7 @@ public:
     int maximum = -1;
     bool hadCancelButton = false;
     bool labelIsPlainText = false; // the label may show a title read from an image
+    Qt::WindowModality modality = Qt::NonModal;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
