@@ -105,7 +105,7 @@ struct HashCache::Impl {
     void open();
     [[nodiscard]] std::string openFailure(const sqlite::Error& error) const;
     void removeFiles() const;
-    void failed(const sqlite::Error& error);
+    void failed(const sqlite::Error& error, bool looking);
 
     std::unique_ptr<Reader> takeReader();
     void giveBack(std::unique_ptr<Reader> reader);
@@ -177,11 +177,12 @@ void HashCache::Impl::open() {
     writable = true;
 }
 
-// A failure after opening: a lock another program keeps stops the stores
-// (lookups go on); anything else turns the cache off, and a damaged file is
-// removed so the next start begins afresh.
-void HashCache::Impl::failed(const sqlite::Error& error) {
-    if (isLock(error.code())) {
+// A failure after opening: a lock another program keeps on writing stops
+// the stores (lookups go on; they wait for no writer); anything else, a lock
+// that stops lookups too included, turns the cache off, and a damaged file
+// is removed so the next start begins afresh.
+void HashCache::Impl::failed(const sqlite::Error& error, bool looking) {
+    if (isLock(error.code()) && !looking) {
         writable = false;
         setProblem("The hash cache " + quoted() + " is locked by another program (" + error.what() +
                    "): new hashes are not kept.");
@@ -257,7 +258,7 @@ void HashCache::Impl::writeBatch(const std::vector<Pending>& batch) {
         writer->prune(nowSeconds() - options.maxAge.count(), options.maxRows);
         transaction.commit();
     } catch (const sqlite::Error& error) {
-        failed(error);
+        failed(error, false);
     }
 }
 
@@ -302,7 +303,7 @@ std::optional<ImageScan> HashCache::lookup(const CacheKey& key) {
             impl.enqueue(Pending{key, std::nullopt, nowSeconds()}, false);
         return kept;
     } catch (const sqlite::Error& error) {
-        impl.failed(error);
+        impl.failed(error, true);
         return std::nullopt;
     }
 }

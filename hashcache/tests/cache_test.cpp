@@ -155,6 +155,29 @@ INSTANTIATE_TEST_SUITE_P(
                                 false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A trimmed dump padded each way is kept under its own keys beside the file's.
+TEST_F(CacheTest, KeepsPaddedScansApart) {
+    Bytes bytes;
+    for (std::size_t i = 0; i < 5000; ++i)
+        bytes.push_back(std::uint8_t(i * 7 + 3));
+    const std::string image = path("trimmed.gba");
+    writeFile(image, bytes);
+    HashCache cache(cacheFile(), fast());
+    const std::uint8_t pads[] = {0xFF, 0x00};
+    const auto crcs = [&] {
+        std::vector<std::uint32_t> found;
+        for (const ImageScan& scan : scanImagePaddedCached(image, &cache, pads, 8192))
+            found.push_back(scan.crc32);
+        return found;
+    };
+    // From Python's zlib over the padded bytes.
+    EXPECT_EQ(crcs(), (std::vector<std::uint32_t>{0xB1FFF7AA, 0x36656478}));
+    EXPECT_EQ(scanImageCached(image, &cache).crc32, 0x1ABD04D4u);
+    RawDatabase(cacheFile()).exec("UPDATE scans SET crc32 = crc32 + 1");
+    EXPECT_EQ(crcs(), (std::vector<std::uint32_t>{0xB1FFF7AB, 0x36656479})) << "not kept";
+    EXPECT_EQ(scanImageCached(image, &cache).crc32, 0x1ABD04D5u) << "not kept";
+}
+
 // A pass whose file changed while it was read, or just before (on a file
 // system with coarse times a later change could keep every field of the
 // key), is not kept: the next look reads the file again.

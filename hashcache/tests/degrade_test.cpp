@@ -110,6 +110,16 @@ INSTANTIATE_TEST_SUITE_P(
                                      return locker;
                                  },
                                  "locked by another program", true, false, 0},
+                      DegradeRow{"locked_even_for_reading",
+                                 [](Degrades&, std::string& file) -> std::shared_ptr<void> {
+                                     makeCache(file);
+                                     auto locker = std::make_shared<RawDatabase>(file);
+                                     locker->exec(
+                                         "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
+                                         "INSERT INTO counts VALUES (7)");
+                                     return locker;
+                                 },
+                                 "cannot be used (database is locked)", false, false, 0},
                       DegradeRow{"garbage_bytes",
                                  [](Degrades&, std::string& file) -> std::shared_ptr<void> {
                                      writeFile(file, Bytes(8192, 0x5A));
