@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
     kelvo::bench::registerMakeListBenchmarks();
     kelvo::bench::registerStartupBenchmarks();
     kelvo::bench::registerDetailsBenchmarks();
+    kelvo::bench::registerVerifyBenchmarks();
     benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::AddCustomContext("size", kelvo::bench::smokeRun() ? "smoke" : "full");
 

@@ -25,6 +25,7 @@ void registerListBenchmarks();
 void registerMakeListBenchmarks();
 void registerStartupBenchmarks();
 void registerDetailsBenchmarks();
+void registerVerifyBenchmarks();
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when it goes.
