@@ -54,6 +54,18 @@ struct CacheKey {
 [[nodiscard]] CacheKey paddedKey(const CacheKey& key, std::uint8_t padByte,
                                  std::uint64_t paddedSize);
 
+// The cache a process keeps open for its lifetime (one per process is
+// enough; two programs can share the file). Reading an archive's members
+// through it goes like scanImageCached, with the archive's stat for the key:
+//
+//     fstat(archiveFd, &info);
+//     const auto started = std::chrono::system_clock::now();
+//     const CacheKey key = cacheKey(archivePath, info, memberName);
+//     if (std::optional<ImageScan> kept = cache.lookup(key)) ... // done
+//     ImageHasher hasher(HashThreads::One);  // inflate into hasher.buffer(), commit()
+//     const ImageScan scan = hasher.finish();
+//     fstat(archiveFd, &after);
+//     cache.storeIfUnchanged(key, scan, after, started);
 class HashCache {
 public:
     struct Options {
