@@ -4,7 +4,7 @@
 // ImageHasher is the pass itself, fed by whoever has the bytes: a file (the
 // functions below), an archive member being inflated, or padding that is
 // hashed but never written. It hashes on the calling thread, or with MD5 (the
-// slowest of the four) on a thread of its own beside the rest.
+// slowest of the four) and CRC32 on a second thread beside the rest.
 //
 // Plain C++ like the rest of the core.
 #pragma once
@@ -49,9 +49,9 @@ enum class HashThreads {
     // Everything on the calling thread: for callers that already keep every
     // core busy (a pool hashing one file per core).
     One,
-    // MD5 on a thread of its own while the calling thread reads and computes
-    // the rest; reading runs ahead of MD5 by a few chunks. The thread starts
-    // only once more than one chunk arrives, so a small image costs none.
+    // MD5 and CRC32 on a second thread while the calling thread reads and
+    // computes the rest, up to eight chunks ahead. The thread starts only
+    // once more than one chunk arrives, so a small image costs none.
     Parallel,
 };
 
