@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     kelvo::bench::registerDetailsBenchmarks();
     kelvo::bench::registerChecksumListBenchmarks();
     kelvo::bench::registerCliBenchmarks();
+    kelvo::bench::registerVerifyBenchmarks();
     benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::AddCustomContext("size", kelvo::bench::smokeRun() ? "smoke" : "full");
 

@@ -27,6 +27,7 @@ void registerStartupBenchmarks();
 void registerDetailsBenchmarks();
 void registerChecksumListBenchmarks();
 void registerCliBenchmarks();
+void registerVerifyBenchmarks();
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when it goes.

@@ -1,11 +1,12 @@
 // Everything an image's header and contents say, for the Image Details
-// dialog: the header decoded and checked, one pass over the whole file
-// (hashes, save-type IDs, padding), the rows the dialog shows, and the
-// header repair that makes a header one the console accepts.
+// dialog: the header decoded and checked, the save-type IDs the whole-file
+// pass (imagescan.h) finds, the rows the dialog shows, and the header repair
+// that makes a header one the console accepts.
 //
 // Plain C++ like the rest of the core.
 #pragma once
 
+#include "romheader/imagescan.h"
 #include "romheader/romheader.h"
 
 #include <array>
@@ -59,32 +60,7 @@ struct HeaderInfo {
 [[nodiscard]] std::string_view makerName(std::span<const std::uint8_t, kMakerWidth> makerCode);
 
 // ---------------------------------------------------------------------------
-// The whole-file pass.
-
-using Md5Digest = std::array<std::uint8_t, 16>;
-using Sha1Digest = std::array<std::uint8_t, 20>;
-using Sha256Digest = std::array<std::uint8_t, 32>;
-
-// The longest save-type ID: "FLASH512_V" and three digits.
-inline constexpr std::size_t kSaveIdMaxLength = 13;
-
-struct ImageScan {
-    HeaderBytes header{};    // bytes 0x00..0xBF; NUL past a short image's end
-    std::uint64_t size = 0;  // bytes read, which every figure below covers
-    std::uint32_t crc32 = 0; // zlib's (the usual CRC-32)
-    Md5Digest md5{};
-    Sha1Digest sha1{};
-    Sha256Digest sha256{};
-    std::vector<std::string> saveIds; // "SRAM_V113", each once, first found first
-    std::uint8_t lastByte = 0;        // meaningful when size > 0
-    std::uint64_t trailingRun = 0;    // bytes equal to lastByte that end the file
-};
-
-// Reads the image once, in chunks of this size, feeding every figure from
-// the same buffer. `progress` hears after each chunk; returning false stops
-// with a FileError of kind Cancelled.
-inline constexpr std::size_t kScanChunk = 256 * 1024;
-[[nodiscard]] ImageScan scanImage(const std::string& path, const Progress& progress = {});
+// Save types.
 
 // The save-type IDs the console's save libraries leave in an image, found at
 // 4-byte-aligned positions of `bytes` (which start at an aligned file offset):

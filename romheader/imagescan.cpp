@@ -1,17 +1,13 @@
-// One pass over a whole image: each chunk read feeds CRC32 (zlib), MD5,
-// SHA-1 and SHA-256 (OpenSSL's EVP), the save-type scan and the padding count.
+// The save-type scan, and the whole-file pass over a file: read once,
+// straight into the hasher's buffers (imagehasher.cpp), with progress.
 #include "romheader/imageinfo.h"
 #include "romheader/posixio.h"
-
-#include <openssl/evp.h>
-#include <zlib.h>
 
 #include <fcntl.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <memory>
 
 namespace kelvo {
 
@@ -70,61 +66,6 @@ void matchIdAt(std::span<const std::uint8_t> rest, std::vector<std::string>& fou
     }
 }
 
-struct DigestDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-// One OpenSSL digest fed chunk by chunk.
-class Digest {
-public:
-    Digest(const EVP_MD* type, const char* name, const std::string& path)
-        : context_(EVP_MD_CTX_new()), name_(name), path_(path) {
-        if (!context_ || EVP_DigestInit_ex(context_.get(), type, nullptr) != 1)
-            fail();
-    }
-    void update(std::span<const std::uint8_t> bytes) {
-        if (EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) != 1)
-            fail();
-    }
-    template <std::size_t N> void finish(std::array<std::uint8_t, N>& digest) {
-        unsigned length = 0;
-        if (EVP_MD_CTX_get_size(context_.get()) != int(N) ||
-            EVP_DigestFinal_ex(context_.get(), digest.data(), &length) != 1 || length != N)
-            fail();
-    }
-
-private:
-    [[noreturn]] void fail() const {
-        throw FileError(Kind::System, "hash", path_,
-                        std::string("OpenSSL cannot compute ") + name_);
-    }
-
-    std::unique_ptr<EVP_MD_CTX, DigestDeleter> context_;
-    const char* name_;
-    const std::string& path_;
-};
-
-// The run of identical bytes that ends what was fed so far.
-void trackTrailingRun(std::span<const std::uint8_t> bytes, ImageScan& scan) {
-    if (bytes.empty())
-        return;
-    const std::uint8_t last = bytes.back();
-    // Eight bytes at a time: padding is often half the image.
-    const std::uint64_t eight = 0x0101010101010101u * last;
-    std::size_t end = bytes.size();
-    for (std::uint64_t word; end >= 8; end -= 8) {
-        std::memcpy(&word, bytes.data() + end - 8, sizeof word);
-        if (word != eight)
-            break;
-    }
-    while (end > 0 && bytes[end - 1] == last)
-        --end;
-    const auto run = static_cast<std::uint64_t>(bytes.size() - end);
-    const bool continues = run == bytes.size() && scan.size > 0 && scan.lastByte == last;
-    scan.trailingRun = continues ? scan.trailingRun + run : run;
-    scan.lastByte = last;
-}
-
 } // namespace
 
 std::size_t findSaveIds(std::span<const std::uint8_t> bytes, bool atEnd,
@@ -160,57 +101,97 @@ std::string_view saveTypeOf(std::string_view saveId) {
     return {};
 }
 
-ImageScan scanImage(const std::string& path, const Progress& progress) {
-    struct stat info {};
-    const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    const auto total = static_cast<std::uint64_t>(info.st_size);
-    const auto checkpoint = [&](std::uint64_t done) {
-        if (progress && !progress(std::min(done, total), total))
-            throw FileError(Kind::Cancelled, "read", path, "Cancelled");
-    };
+namespace {
 
-    ImageScan scan;
-    Digest md5(EVP_md5(), "MD5", path);
-    Digest sha1(EVP_sha1(), "SHA-1", path);
-    Digest sha256(EVP_sha256(), "SHA-256", path);
-    uLong crc = ::crc32(0L, Z_NULL, 0);
+// Tells `progress` how far the pass has come, in bytes of `total`; stops the
+// pass when it says so.
+class Checkpoint {
+public:
+    Checkpoint(const Progress& progress, const std::string& path, std::uint64_t total)
+        : progress_(progress), path_(path), total_(total) {}
 
-    // The bytes a save-type ID may still continue from go in front of the
-    // next chunk; every other consumer sees each byte once.
-    constexpr std::size_t kCarrySpace = 16;
-    std::vector<std::uint8_t> buffer(kCarrySpace + kScanChunk);
-    std::size_t carried = 0;
-    checkpoint(0);
-    for (;;) {
-        const std::span<std::uint8_t> fresh(buffer.data() + carried, kScanChunk);
-        const std::size_t n = posix::readAt(fd.get(), fresh, off_t(scan.size), path);
-        const auto chunk = fresh.first(n);
-        if (scan.size < kHeaderLength)
-            std::copy_n(chunk.begin(), std::min(n, kHeaderLength - std::size_t(scan.size)),
-                        scan.header.begin() + long(scan.size));
-        crc = ::crc32(crc, chunk.data(), uInt(n));
-        md5.update(chunk);
-        sha1.update(chunk);
-        sha256.update(chunk);
-        trackTrailingRun(chunk, scan);
-        scan.size += n;
-
-        const bool atEnd = n < kScanChunk; // readAt stops short only at the end
-        const std::span<const std::uint8_t> pending(buffer.data(), carried + n);
-        const std::size_t examined = findSaveIds(pending, atEnd, scan.saveIds);
-        if (atEnd)
-            break;
-        carried = pending.size() - examined;
-        std::copy(pending.begin() + long(examined), pending.end(), buffer.begin());
-        checkpoint(scan.size);
+    void operator()(std::uint64_t done) const {
+        if (progress_ && !progress_(std::min(done, total_), total_))
+            throw FileError(Kind::Cancelled, "read", path_, "Cancelled");
     }
-    scan.crc32 = static_cast<std::uint32_t>(crc);
-    md5.finish(scan.md5);
-    sha1.finish(scan.sha1);
-    sha256.finish(scan.sha256);
+
+private:
+    const Progress& progress_;
+    const std::string& path_;
+    std::uint64_t total_;
+};
+
+// Feeds `hasher` the file from its start to its end, straight into the
+// hasher's buffers; progress hears after each whole chunk.
+void readWhole(int fd, const std::string& path, ImageHasher& hasher, const Checkpoint& checkpoint) {
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    checkpoint(0);
+    for (off_t offset = 0;;) {
+        const std::span<std::uint8_t> buffer = hasher.buffer();
+        const std::size_t n = posix::readAt(fd, buffer, offset, path);
+        hasher.commit(n);
+        offset += off_t(n);
+        if (n < buffer.size()) // readAt stops short only at the end
+            return;
+        checkpoint(std::uint64_t(offset));
+    }
+}
+
+} // namespace
+
+ImageScan scanOpenImage(int fd, const std::string& path, std::uint64_t expectedSize,
+                        const Progress& progress, HashThreads threads) {
+    const Checkpoint checkpoint(progress, path, expectedSize);
+    ImageHasher hasher(threads, path);
+    readWhole(fd, path, hasher, checkpoint);
+    ImageScan scan = hasher.finish();
     checkpoint(scan.size);
     return scan;
+}
+
+ImageScan scanImage(const std::string& path, const Progress& progress, HashThreads threads) {
+    struct stat info {};
+    const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);
+    return scanOpenImage(fd.get(), path, std::uint64_t(info.st_size), progress, threads);
+}
+
+std::vector<ImageScan> scanOpenImagePadded(int fd, const std::string& path,
+                                           std::uint64_t expectedSize,
+                                           std::span<const std::uint8_t> padBytes,
+                                           std::uint64_t paddedSize, const Progress& progress,
+                                           HashThreads threads) {
+    const std::uint64_t expectedPadding = paddedSize > expectedSize ? paddedSize - expectedSize : 0;
+    const Checkpoint checkpoint(progress, path, expectedSize + expectedPadding * padBytes.size());
+    ImageHasher file(threads, path);
+    readWhole(fd, path, file, checkpoint);
+    const std::uint64_t padding = paddedSize > file.size() ? paddedSize - file.size() : 0;
+
+    std::vector<ImageScan> scans;
+    std::uint64_t done = file.size();
+    for (std::size_t i = 0; i < padBytes.size(); ++i) {
+        // The last one needs no copy of the file's state.
+        ImageHasher padded = i + 1 < padBytes.size() ? file.fork() : std::move(file);
+        for (std::uint64_t left = padding; left > 0;) {
+            const std::uint64_t step = std::min<std::uint64_t>(left, kScanChunk);
+            padded.feedRepeated(padBytes[i], step);
+            left -= step;
+            done += step;
+            checkpoint(done);
+        }
+        scans.push_back(padded.finish());
+    }
+    checkpoint(done);
+    return scans;
+}
+
+std::vector<ImageScan> scanImagePadded(const std::string& path,
+                                       std::span<const std::uint8_t> padBytes,
+                                       std::uint64_t paddedSize, const Progress& progress,
+                                       HashThreads threads) {
+    struct stat info {};
+    const UniqueFd fd = posix::openRegular(path, O_RDONLY, info);
+    return scanOpenImagePadded(fd.get(), path, std::uint64_t(info.st_size), padBytes, paddedSize,
+                               progress, threads);
 }
 
 } // namespace kelvo

@@ -52,8 +52,10 @@ void makeDirectories(const std::string& directory) {
         return;
     struct stat info {};
     if (::stat(directory.c_str(), &info) == 0) {
+        // A file where the directory should be: "Not a directory", as mkdir
+        // says of a file where a parent should be.
         if (!S_ISDIR(info.st_mode))
-            posix::throwNotRegular("create the directory", directory, info.st_mode);
+            posix::throwSystem("create the directory", directory, ENOTDIR);
         return;
     }
     const std::string parent = posix::parentOf(directory);

@@ -230,6 +230,20 @@ TEST_P(WholeFilePass, HashesIdsAndPadding) {
     EXPECT_EQ(scan.saveIds, row.saveIds);
     const std::size_t headerPart = std::min(bytes.size(), kHeaderLength);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + long(headerPart), scan.header.begin()));
+
+    // Every other way of feeding the pass finds the same: one thread, and
+    // pieces of awkward lengths (an ID split anywhere, pieces past a chunk).
+    EXPECT_EQ(scanImage(image, {}, HashThreads::One), scan) << "one thread";
+    for (const HashThreads threads : {HashThreads::One, HashThreads::Parallel}) {
+        ImageHasher hasher(threads);
+        const std::size_t pieces[] = {1, 5, 13, 4099, kScanChunk + 3, 2};
+        for (std::size_t at = 0, i = 0; at < bytes.size(); ++i) {
+            const std::size_t length = std::min(pieces[i % std::size(pieces)], bytes.size() - at);
+            hasher.feed(std::span(bytes).subspan(at, length));
+            at += length;
+        }
+        EXPECT_EQ(hasher.finish(), scan) << "fed in pieces, parallel: " << int(threads);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -297,6 +311,76 @@ TEST_F(WholeFilePass, CancelledWhenProgressSaysStop) {
     }
     EXPECT_EQ(calls, 2);
 }
+
+TEST(WholeFilePassPieces, FindsIdsSplitAnywhere) {
+    Bytes bytes(0x100, 0xEE);
+    const std::string_view sram = "SRAM_V113", flash = "FLASH1M_V103";
+    std::copy(sram.begin(), sram.end(), bytes.begin() + 0x40);
+    std::copy(flash.begin(), flash.end(), bytes.begin() + 0x4C);
+    std::copy(sram.begin(), sram.end(), bytes.begin() + 0x61); // unaligned: not an ID
+    const std::vector<std::string> expected = {"SRAM_V113", "FLASH1M_V103"};
+    for (std::size_t piece = 1; piece <= 40; ++piece) {
+        ImageHasher hasher;
+        for (std::size_t at = 0; at < bytes.size(); at += piece)
+            hasher.feed(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));
+        EXPECT_EQ(hasher.finish().saveIds, expected) << "fed in pieces of " << piece;
+    }
+}
+
+// Trimmed dumps: `pattern` bytes of i * 7 + 3 padded to `paddedSize` with
+// 0xFF and with 0x00, from one read. Digests from Python's zlib and hashlib
+// over the padded bytes.
+struct PaddedRow {
+    const char* name;
+    std::size_t pattern;
+    std::uint64_t paddedSize;
+    std::string ff;
+    std::string zero;
+};
+
+class PaddedPass : public ScratchDirTest, public ::testing::WithParamInterface<PaddedRow> {};
+
+TEST_P(PaddedPass, HashesThePaddingNeverWritten) {
+    const PaddedRow& row = GetParam();
+    Bytes bytes;
+    for (std::size_t i = 0; i < row.pattern; ++i)
+        bytes.push_back(std::uint8_t(i * 7 + 3));
+    const std::string image = path("trimmed.gba");
+    writeFile(image, bytes);
+    const std::uint8_t pads[] = {0xFF, 0x00};
+    for (const HashThreads threads : {HashThreads::One, HashThreads::Parallel}) {
+        std::uint64_t reported = 0;
+        const auto scans = scanImagePadded(
+            image, pads, row.paddedSize,
+            [&](std::uint64_t done, std::uint64_t) { return (reported = done), true; }, threads);
+        ASSERT_EQ(scans.size(), 2u);
+        const std::string got[] = {rowValue(imageDetails(image, scans[0]), "CRC32") + ' ' +
+                                       rowValue(imageDetails(image, scans[0]), "SHA-256"),
+                                   rowValue(imageDetails(image, scans[1]), "CRC32") + ' ' +
+                                       rowValue(imageDetails(image, scans[1]), "SHA-256")};
+        EXPECT_EQ(got[0], row.ff) << "padded with 0xFF";
+        EXPECT_EQ(got[1], row.zero) << "padded with 0x00";
+        const std::uint64_t padding = std::max(row.paddedSize, row.pattern) - row.pattern;
+        EXPECT_EQ(scans[1].size, row.pattern + padding);
+        EXPECT_EQ(scans[1].trailingRun, padding > 0 ? padding : 1);
+        EXPECT_EQ(reported, row.pattern + 2 * padding) << "progress did not reach the end";
+    }
+    EXPECT_EQ(readFile(image), bytes) << "padding was written to the image";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, PaddedPass,
+    ::testing::Values(
+        PaddedRow{"odd_size_over_chunks", 300001, 524288,
+                  "bf52c23e c1f115a11d9df2964e6a39f390d61c8bd39dce69119d5a81009bd2eff52e159d",
+                  "e7fc8178 c6fc3829f508eda0528ef6bd6891fd2666f7078fb06010f1e66a72f3ecf988b9"},
+        PaddedRow{"small", 5000, 8192,
+                  "b1fff7aa 3ef03bee081f00d363ad0e641dd284520cef31068c7b1f8623795278428c3a7f",
+                  "36656478 99b5b007d5cf5f780480836931375ae5ea202bf6a87894a13bdb778a1dc0ff03"},
+        PaddedRow{"already_that_long", 5000, 4096,
+                  "1abd04d4 34398b85297bf7d9dfb59b8d511d8bbb44ab23e891570e4395e7871475fc8afb",
+                  "1abd04d4 34398b85297bf7d9dfb59b8d511d8bbb44ab23e891570e4395e7871475fc8afb"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // Repair Header: the fixed value, then the check byte, on disk; nothing else.
