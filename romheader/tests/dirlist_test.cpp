@@ -73,6 +73,10 @@ TEST(MatchesPattern, WildcardsIgnoringAsciiCase) {
         {"README", "*.*", false},
         {"\xC3\x89.gba", "\xC3\xA9.gba", false}, // only ASCII letters fold
         {"\xFF.gba", "?.gba", true},             // '?' is one byte
+        {"game.gba.txt", "*.gba", false},        // a suffix is compared at the end only
+        {"ba", "*.gba", false},
+        {"x.\xC3\x89", "*.\xC3\xA9", false}, // nor does a suffix fold other bytes
+        {"game.gba", "*", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(kelvo::matchesPattern(c.name, c.pattern), c.matches)
@@ -168,6 +172,13 @@ TEST_F(DirListing, PatternsSelectFiles) {
     EXPECT_EQ(kelvo::listMatchingFiles(dir_, {"*"}), (Names{"one.bin", "readme", "two.gba"}));
     EXPECT_EQ(kelvo::listMatchingFiles(dir_, {"*.BIN"}), (Names{"one.bin"}));
     EXPECT_EQ(kelvo::listMatchingFiles(dir_, {}), Names{}) << "no pattern matches nothing";
+}
+
+TEST_F(DirListing, ListingsSortAsNameLess) {
+    for (const char* name : {"b", "_x", "AB", "a", "Ab", "z", "\xC3\xA9", "[1]"})
+        makeFile(name);
+    EXPECT_EQ(kelvo::listMatchingFiles(dir_, {"*"}),
+              (Names{"[1]", "_x", "a", "AB", "Ab", "b", "z", "\xC3\xA9"}));
 }
 
 TEST_F(DirListing, NonUtf8NameKeepsItsBytes) {
