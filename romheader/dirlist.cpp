@@ -72,10 +72,53 @@ enum class EntryType { Other, Regular, Directory };
     }
 }
 
-[[nodiscard]] bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char x, char y) { return foldCase(x) == foldCase(y); });
+// "*.gba", the usual pattern, is the suffix ".gba": compared from the end,
+// not matched byte by byte with backtracking.
+[[nodiscard]] bool isSuffixPattern(std::string_view pattern) {
+    return pattern.size() > 1 && pattern.front() == '*' &&
+           pattern.find_first_of("*?", 1) == std::string_view::npos;
 }
+
+// Whether `name` ends with `suffix`, ASCII letter case ignored; `suffix` is
+// in lower case already.
+[[nodiscard]] bool endsWithFolded(std::string_view name, std::string_view suffix) {
+    return name.size() >= suffix.size() &&
+           std::equal(suffix.begin(), suffix.end(), name.end() - std::ptrdiff_t(suffix.size()),
+                      [](char s, char n) { return static_cast<unsigned char>(s) == foldCase(n); });
+}
+
+[[nodiscard]] std::string folded(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        c = static_cast<char>(foldCase(c));
+    return result;
+}
+
+// A pattern list made ready once for a whole listing.
+class PatternSet {
+public:
+    explicit PatternSet(const std::vector<std::string>& patterns) {
+        for (const std::string& pattern : patterns) {
+            if (isSuffixPattern(pattern))
+                suffixes_.push_back(folded(std::string_view(pattern).substr(1)));
+            else
+                others_.push_back(pattern);
+        }
+    }
+
+    [[nodiscard]] bool matches(std::string_view name) const {
+        return std::any_of(
+                   suffixes_.begin(), suffixes_.end(),
+                   [&](const std::string& suffix) { return endsWithFolded(name, suffix); }) ||
+               std::any_of(others_.begin(), others_.end(), [&](const std::string& pattern) {
+                   return matchesPattern(name, pattern);
+               });
+    }
+
+private:
+    std::vector<std::string> suffixes_;
+    std::vector<std::string> others_;
+};
 
 // Sorts by nameLess. The C library's strcasecmp_l in the "C" locale folds
 // exactly the ASCII letters and compares bytes unsigned, as nameLess does,
@@ -138,14 +181,8 @@ std::vector<std::string> parsePatterns(std::string_view patternList) {
 }
 
 bool matchesPattern(std::string_view name, std::string_view pattern) {
-    // "*.gba", the usual pattern, is a suffix: compared from the end, not
-    // matched byte by byte with backtracking.
-    if (pattern.size() > 1 && pattern.front() == '*' &&
-        pattern.find_first_of("*?", 1) == std::string_view::npos) {
-        const std::string_view suffix = pattern.substr(1);
-        return name.size() >= suffix.size() &&
-               equalIgnoringAsciiCase(name.substr(name.size() - suffix.size()), suffix);
-    }
+    if (isSuffixPattern(pattern))
+        return endsWithFolded(name, folded(pattern.substr(1)));
     // Greedy match with one backtrack point: the last '*' seen absorbs one
     // more byte whenever the rest fails, so the cost stays linear in practice.
     std::size_t n = 0;
@@ -187,10 +224,9 @@ bool nameLess(std::string_view a, std::string_view b) {
 
 std::vector<std::string> listMatchingFiles(const std::string& directory,
                                            const std::vector<std::string>& patterns) {
+    const PatternSet set(patterns);
     return listEntries(directory, [&](std::string_view name, auto typeOf) {
-        const bool matches = std::any_of(patterns.begin(), patterns.end(),
-                                         [&](const auto& p) { return matchesPattern(name, p); });
-        return matches && typeOf() == EntryType::Regular;
+        return set.matches(name) && typeOf() == EntryType::Regular;
     });
 }
 
