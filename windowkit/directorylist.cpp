@@ -1,16 +1,16 @@
 #include "windowkit/directorylist.h"
 
-#include "windowkit/browsing.h"
-#include "windowkit/directorywatch.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorywatch.h"
+#include "windowkit/listdelegate.h"
 #include "windowkit/windowkit.h"
 
 #include <QAbstractListModel>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyle>
-#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include <utility>
@@ -22,24 +22,12 @@ namespace {
 constexpr int kDepthRole = Qt::UserRole + 1;
 
 // QListView has no indentation of its own: shift each entry right by its depth.
-class IndentDelegate : public QStyledItemDelegate {
+class IndentDelegate : public ListItemDelegate {
 public:
-    IndentDelegate(int indent, QObject* parent) : QStyledItemDelegate(parent), indent_(indent) {}
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        QStyleOptionViewItem shifted(option);
-        shifted.rect.setLeft(option.rect.left() + offset(index));
-        QStyledItemDelegate::paint(painter, shifted, index);
-    }
-
-    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
-                                 const QModelIndex& index) const override {
-        return QStyledItemDelegate::sizeHint(option, index) + QSize(offset(index), 0);
-    }
+    IndentDelegate(int indent, QObject* parent) : ListItemDelegate(parent), indent_(indent) {}
 
 private:
-    [[nodiscard]] int offset(const QModelIndex& index) const {
+    [[nodiscard]] int indent(const QModelIndex& index) const override {
         return indent_ * index.data(kDepthRole).toInt();
     }
 

@@ -1,9 +1,10 @@
 #include "windowkit/filelist.h"
 
-#include "windowkit/browsing.h"
-#include "windowkit/directorywatch.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
+#include "windowkit/browsing.h"
+#include "windowkit/directorywatch.h"
+#include "windowkit/listdelegate.h"
 
 #include <QAbstractListModel>
 #include <QMouseEvent>
@@ -54,6 +55,7 @@ FileList::FileList(QWidget* parent)
     : WholeFrameListView(parent), model_(new FileNameModel(this)), watch_(new DirectoryWatch(this)),
       pattern_("*.*"), patterns_(parsePatterns(pattern_)) {
     setModel(model_);
+    setItemDelegate(new ListItemDelegate(this));
     setAccessibleName(QStringLiteral("Files"));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);

@@ -2,12 +2,16 @@
 // files made in a test's temporary directory.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QByteArray>
 #include <QFile>
+#include <QImage>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QtTest>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace QTest {
@@ -24,6 +28,34 @@ inline void makeFiles(const QString& directory, const QStringList& names) {
         QFile file(directory + '/' + name);
         QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
     }
+}
+
+// Qt's own item delegate, each row shifted right as far as `own` sizes it
+// wider (the directory list's indent): the rows as the style draws them.
+class StyleRows : public QStyledItemDelegate {
+public:
+    explicit StyleRows(const QAbstractItemDelegate* own) : own_(own) {}
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shifted(option);
+        shifted.rect.setLeft(option.rect.left() + own_->sizeHint(option, index).width() -
+                             QStyledItemDelegate::sizeHint(option, index).width());
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+
+private:
+    const QAbstractItemDelegate* own_;
+};
+
+// The view's rows drawn by its own delegate, then by the style's.
+inline std::pair<QImage, QImage> rowsBothWays(QAbstractItemView* view) {
+    const QImage ours = view->viewport()->grab().toImage();
+    QAbstractItemDelegate* own = view->itemDelegate();
+    StyleRows style(own);
+    view->setItemDelegate(&style);
+    const QImage styles = view->viewport()->grab().toImage();
+    view->setItemDelegate(own);
+    return {ours, styles};
 }
 
 inline QStringList toStringList(const std::vector<std::string>& names) {

@@ -1,8 +1,8 @@
 // The directory list: its entries, and when Path changes and Change is raised.
-#include "windowkit/directorylist.h"
 #include "listtestsupport.h"
 #include "romheader/dirlist.h"
 #include "romheader/romheader.h"
+#include "windowkit/directorylist.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -34,6 +34,8 @@ private slots:
     void vanishedEntryReportsFailure();
     void refreshListsNewSubdirectories();
     void startsAtWorkingDirectory();
+    void rowsAreDrawnAsTheStyleDrawsThem_data();
+    void rowsAreDrawnAsTheStyleDrawsThem();
 
 private:
     [[nodiscard]] int rowOf(const std::string& path) const;
@@ -255,6 +257,25 @@ void DirectoryListTest::startsAtWorkingDirectory() {
         QCOMPARE(gone.Path(), dir_);
     }
     QVERIFY(QDir::setCurrent(previous));
+}
+
+void DirectoryListTest::rowsAreDrawnAsTheStyleDrawsThem_data() {
+    QTest::addColumn<bool>("rightToLeft");
+    QTest::newRow("left to right") << false;
+    QTest::newRow("right to left") << true;
+}
+
+void DirectoryListTest::rowsAreDrawnAsTheStyleDrawsThem() {
+    QFETCH(bool, rightToLeft);
+
+    list_->setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    list_->resize(120, 400); // the deepest names elided
+    list_->activateWindow();
+    list_->setFocus();
+    QVERIFY(QTest::qWaitForWindowActive(list_.get()));
+
+    const auto [ours, styles] = kelvo::test::rowsBothWays(list_.get());
+    QCOMPARE(ours, styles);
 }
 
 QTEST_MAIN(DirectoryListTest)

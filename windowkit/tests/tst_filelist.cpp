@@ -1,10 +1,10 @@
 // The file list: which names it shows, and exactly when it raises Click.
-#include "windowkit/browsing.h"
-#include "windowkit/filelist.h"
-#include "windowkit/progress.h"
 #include "listtestsupport.h"
 #include "romheader/romheader.h"
 #include "testsupport.h"
+#include "windowkit/browsing.h"
+#include "windowkit/filelist.h"
+#include "windowkit/progress.h"
 
 #include <QAccessible>
 #include <QDir>
@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -51,6 +52,8 @@ private slots:
     void followsTheDisk_data();
     void followsTheDisk();
     void unreadableDirectoryChangesNothing();
+    void rowsAreDrawnAsTheStyleDrawsThem_data();
+    void rowsAreDrawnAsTheStyleDrawsThem();
 
 private:
     void clickRow(int row, Qt::KeyboardModifiers modifiers = {});
@@ -347,6 +350,49 @@ void FileListTest::unreadableDirectoryChangesNothing() {
     QVERIFY_THROWS_EXCEPTION(kelvo::FileError, list_->Refresh());
     QCOMPARE(list_->ListCount(), 5);
     QCOMPARE(list_->FileName(), std::string("a.bin"));
+}
+
+void FileListTest::rowsAreDrawnAsTheStyleDrawsThem_data() {
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("rightToLeft");
+    QTest::addColumn<bool>("focused");
+
+    QTest::newRow("Fusion") << "Fusion" << 200 << false << false;
+    QTest::newRow("Fusion, long names elided, focused") << "Fusion" << 110 << false << true;
+    QTest::newRow("Fusion, right to left, focused") << "Fusion" << 200 << true << true;
+    QTest::newRow("Windows, long names elided, focused") << "Windows" << 110 << false << true;
+    QTest::newRow("Windows, right to left, elided") << "Windows" << 110 << true << false;
+}
+
+void FileListTest::rowsAreDrawnAsTheStyleDrawsThem() {
+    QFETCH(QString, style);
+    QFETCH(int, width);
+    QFETCH(bool, rightToLeft);
+    QFETCH(bool, focused);
+
+    makeFiles(tmp_->path(), {"Advance Racer 000042 (En,Fr,De).gba"});
+    const std::string latin1 = kelvo::joinPath(dir(), "caf\xE9 (Europe).gba"); // shown with U+FFFD
+    const int fd = ::open(latin1.c_str(), O_WRONLY | O_CREAT, 0644);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    const auto removeIt = qScopeGuard([&] { ::unlink(latin1.c_str()); });
+    QStyle* look = QStyleFactory::create(style);
+    QVERIFY(look);
+    look->setParent(list_.get());
+    list_->setStyle(look);
+    list_->setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    list_->resize(width, 200);
+    list_->Refresh();
+    list_->setListIndex(1);
+    if (focused) {
+        list_->activateWindow();
+        list_->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(list_.get()));
+    }
+
+    const auto [ours, styles] = kelvo::test::rowsBothWays(list_.get());
+    QCOMPARE(ours, styles);
 }
 
 QTEST_MAIN(FileListTest)
