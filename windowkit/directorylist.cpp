@@ -245,4 +245,10 @@ void DirectoryList::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, &DirectoryList::revealHighlight);
 }
 
+void DirectoryList::paintEvent(QPaintEvent* event) {
+    WholeFrameListView::paintEvent(event);
+    // The rows are on screen; the rest of the watch can be added now.
+    watch_->followAttributesSoon();
+}
+
 } // namespace kelvo

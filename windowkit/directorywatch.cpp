@@ -20,8 +20,13 @@ namespace kelvo {
 
 namespace {
 
-constexpr std::uint32_t kEntryEvents = IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
-                                       IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// Names made, removed or moved in a directory are events of the directory
+// itself: watching them costs the kernel nothing per entry. IN_ATTRIB also
+// reports the entries' own attributes, so adding it makes the kernel mark
+// every entry it holds in memory as watched.
+constexpr std::uint32_t kNamingEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                        IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kEntryEvents = kNamingEvents | IN_ATTRIB;
 constexpr std::uint32_t kContentEvents = IN_MODIFY;
 
 // One inotify instance for every watch, living as long as the application:
@@ -64,6 +69,18 @@ public:
             return {-1, errno};
         ++users_[descriptor];
         return {descriptor, 0};
+    }
+
+    // Adds `mask` to what the watch of `path` reports, counting no new user;
+    // the watch's descriptor, or -1. A watch this adds for a file nobody
+    // here watched (the path names another one now) is taken away again.
+    int extend(const std::string& path, std::uint32_t mask) {
+        if (fd_ < 0)
+            return -1;
+        const int descriptor = ::inotify_add_watch(fd_, path.c_str(), mask | IN_MASK_ADD);
+        if (descriptor >= 0 && users_.find(descriptor) == users_.end())
+            ::inotify_rm_watch(fd_, descriptor);
+        return descriptor;
     }
 
     void release(int descriptor) {
@@ -129,8 +146,10 @@ QString refusalReason(int code) {
 
 DirectoryWatch::DirectoryWatch(QObject* parent, Follow follow) : QObject(parent), follow_(follow) {
     timer_.setSingleShot(true);
+    attributesTimer_.setSingleShot(true);
     connect(Inotify::instance(), &Inotify::event, this, &DirectoryWatch::noteEvent);
     connect(&timer_, &QTimer::timeout, this, &DirectoryWatch::report);
+    connect(&attributesTimer_, &QTimer::timeout, this, &DirectoryWatch::followAttributes);
 }
 
 DirectoryWatch::~DirectoryWatch() {
@@ -146,7 +165,7 @@ void DirectoryWatch::watch(const std::string& path) {
     // The new watch first: the same directory again keeps its watch.
     Inotify::Added added;
     if (!path.empty()) {
-        added = inotify->add(path, follow_ == Follow::Entries ? kEntryEvents : kContentEvents);
+        added = inotify->add(path, follow_ == Follow::Entries ? kNamingEvents : kContentEvents);
         // Gone or no directory: reading it fails too, and says so.
         if (added.descriptor < 0 && added.code != ENOENT && added.code != ENOTDIR &&
             refused_ != path) {
@@ -169,6 +188,24 @@ void DirectoryWatch::watch(const std::string& path) {
     descriptor_ = added.descriptor;
     path_ = path;
     timer_.stop();
+    attributesTimer_.stop();
+    attributesFollowed_ = follow_ != Follow::Entries || descriptor_ < 0;
+}
+
+void DirectoryWatch::followAttributesSoon() {
+    if (!attributesFollowed_ && !attributesTimer_.isActive())
+        attributesTimer_.start(0);
+}
+
+void DirectoryWatch::followAttributes() {
+    if (attributesFollowed_ || descriptor_ < 0)
+        return;
+    attributesFollowed_ = true;
+    // The path naming another directory now, or this one turned unreadable
+    // since it was read: what the list shows is out of date.
+    if (Inotify::instance()->extend(path_, kEntryEvents) != descriptor_ ||
+        ::access(path_.c_str(), R_OK | X_OK) != 0)
+        noteEvent(descriptor_, IN_ATTRIB);
 }
 
 void DirectoryWatch::noteEvent(int descriptor, std::uint32_t mask) {

@@ -33,7 +33,18 @@ public:
     // Watches `path` instead of what was watched before; an empty path
     // watches nothing. When the kernel refuses the watch (it ran out of
     // watches, say), notFollowed is raised, once for that path.
+    //
+    // A directory's entries are followed at once. Its own attributes (it
+    // turning unreadable) are followed from followAttributesSoon(): adding
+    // them makes the kernel walk every entry of the directory it holds in
+    // memory, which for a large directory costs more than listing it, so the
+    // lists ask for it once their first rows are on screen.
     void watch(const std::string& path);
+
+    // Follows the watched directory's attributes from the next pass of the
+    // event loop; a change that made it unreadable since watch() is
+    // reported then. Does nothing once they are followed.
+    void followAttributesSoon();
 
 signals:
     void changed();
@@ -43,10 +54,13 @@ signals:
 
 private:
     void noteEvent(int descriptor, std::uint32_t mask);
+    void followAttributes();
     void report();
 
     Follow follow_;
     QTimer timer_;
+    QTimer attributesTimer_;
+    bool attributesFollowed_ = true; // false from a directory's watch() to followAttributes()
     QElapsedTimer sinceReport_;
     std::string path_;
     int descriptor_ = -1; // the kernel's watch; -1 when none is held

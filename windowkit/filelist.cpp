@@ -204,4 +204,10 @@ void FileList::showNames(std::vector<std::string> names, const std::string& keep
         setListIndex(row);
 }
 
+void FileList::paintEvent(QPaintEvent* event) {
+    WholeFrameListView::paintEvent(event);
+    // The rows are on screen; the rest of the watch can be added now.
+    watch_->followAttributesSoon();
+}
+
 } // namespace kelvo

@@ -63,6 +63,7 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     // A file list keeps one name selected once the user picked one: Ctrl+click
     // and Ctrl+Space select instead of deselecting, a press below the names
     // changes nothing.

@@ -52,6 +52,7 @@ private slots:
     void followsTheDisk_data();
     void followsTheDisk();
     void unreadableDirectoryChangesNothing();
+    void followsAttributesOnceShown();
     void rowsAreDrawnAsTheStyleDrawsThem_data();
     void rowsAreDrawnAsTheStyleDrawsThem();
 
@@ -350,6 +351,13 @@ void FileListTest::unreadableDirectoryChangesNothing() {
     QVERIFY_THROWS_EXCEPTION(kelvo::FileError, list_->Refresh());
     QCOMPARE(list_->ListCount(), 5);
     QCOMPARE(list_->FileName(), std::string("a.bin"));
+}
+
+void FileListTest::followsAttributesOnceShown() {
+    QSignalSpy rereads(list_.get(), &FileList::Refreshed);
+    QTest::qWait(50); // the rows are painted, then the rest of the watch is added
+    QVERIFY(::chmod(QFile::encodeName(tmp_->path()).constData(), 0750) == 0);
+    QTRY_VERIFY(rereads.count() >= 1);
 }
 
 void FileListTest::rowsAreDrawnAsTheStyleDrawsThem_data() {
