@@ -194,7 +194,7 @@ void DirectoryWatch::watch(const std::string& path) {
 
 void DirectoryWatch::followAttributesSoon() {
     if (!attributesFollowed_ && !attributesTimer_.isActive())
-        attributesTimer_.start(0);
+        attributesTimer_.start(kAttributesDelayMs);
 }
 
 void DirectoryWatch::followAttributes() {

@@ -23,6 +23,9 @@ class DirectoryWatch : public QObject {
 public:
     static constexpr int kFirstDelayMs = 200;
     static constexpr int kIntervalMs = 500;
+    // How long after followAttributesSoon() the attributes are followed: the
+    // rest of the first paint and what the window does next come first.
+    static constexpr int kAttributesDelayMs = 100;
 
     // What a watch follows: a directory's entries, or a file's contents.
     enum class Follow { Entries, Contents };
@@ -41,9 +44,9 @@ public:
     // lists ask for it once their first rows are on screen.
     void watch(const std::string& path);
 
-    // Follows the watched directory's attributes from the next pass of the
-    // event loop; a change that made it unreadable since watch() is
-    // reported then. Does nothing once they are followed.
+    // Follows the watched directory's attributes kAttributesDelayMs from
+    // now; a change that made it unreadable since watch() is reported then.
+    // Does nothing once they are followed.
     void followAttributesSoon();
 
 signals:
