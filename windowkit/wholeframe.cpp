@@ -1,5 +1,7 @@
 #include "windowkit/wholeframe.h"
 
+#include "windowkit/groovecache.h"
+
 #include <QEvent>
 #include <QFrame>
 #include <QImage>
@@ -57,6 +59,10 @@ void paintWholeFrame(QFrame* frame, const QStyleOptionFrame& option) {
     fill(x2, y1, x3, y2, right);
     fill(x0, y0, x3, y1, top);
     fill(x0, y2, x3, y3, bottom);
+}
+
+WholeFrameListView::WholeFrameListView(QWidget* parent) : QListView(parent) {
+    cacheScrollBarGrooves(this);
 }
 
 bool WholeFrameListView::event(QEvent* event) {

@@ -17,12 +17,13 @@ namespace kelvo {
 // At whole ratios the style's own frame is left as drawn.
 void paintWholeFrame(QFrame* frame, const QStyleOptionFrame& option);
 
-// A list view whose frame is drawn whole at every scale; the browsing lists
+// A list view whose frame is drawn whole at every scale, and whose scroll
+// bars' grooves are drawn from a cache (groovecache.h); the browsing lists
 // derive from it.
 class WholeFrameListView : public QListView {
     Q_OBJECT
 public:
-    using QListView::QListView;
+    explicit WholeFrameListView(QWidget* parent = nullptr);
 
 protected:
     bool event(QEvent* event) override;

@@ -7,10 +7,12 @@
 #include "windowkit/progress.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QTemporaryDir>
@@ -55,6 +57,7 @@ private slots:
     void followsAttributesOnceShown();
     void rowsAreDrawnAsTheStyleDrawsThem_data();
     void rowsAreDrawnAsTheStyleDrawsThem();
+    void scrollBarsAreDrawnAsTheStyleDrawsThem();
 
 private:
     void clickRow(int row, Qt::KeyboardModifiers modifiers = {});
@@ -403,6 +406,26 @@ void FileListTest::rowsAreDrawnAsTheStyleDrawsThem() {
 
     const auto [ours, styles] = kelvo::test::rowsBothWays(list_.get());
     QCOMPARE(ours, styles);
+}
+
+void FileListTest::scrollBarsAreDrawnAsTheStyleDrawsThem() {
+    QStringList names;
+    for (int i = 0; i < 60; ++i)
+        names << QStringLiteral("Zoo Keeper %1 (En,Fr,De) (Rev 1).gba").arg(i); // listed last
+    makeFiles(tmp_->path(), names);
+    list_->Refresh();
+    for (QScrollBar* bar : {list_->verticalScrollBar(), list_->horizontalScrollBar()}) {
+        QTRY_VERIFY2(bar->isVisible(), "the names must overflow the list both ways");
+        bar->setValue(bar->maximum() / 2);
+        QStyle* own = bar->style();
+        if (qstrcmp(QApplication::style()->metaObject()->className(), "QFusionStyle") == 0)
+            QVERIFY2(own != QApplication::style(), "Fusion's grooves come from the cache");
+        const QImage ours = bar->grab().toImage();
+        bar->setStyle(QApplication::style());
+        const QImage styles = bar->grab().toImage();
+        bar->setStyle(own);
+        QCOMPARE(ours, styles);
+    }
 }
 
 QTEST_MAIN(FileListTest)
