@@ -127,10 +127,12 @@ std::optional<std::uint8_t> encodeChar(char32_t ch) {
 }
 
 std::string decodeBytes(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (const std::uint8_t byte : bytes)
-        appendUtf8(text, decodeByte(byte));
+    // Bytes below 0x80 decode to themselves: a title's ASCII run is copied whole.
+    const auto ascii =
+        std::find_if(bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte >= 0x80; });
+    std::string text(bytes.begin(), ascii);
+    for (auto it = ascii; it != bytes.end(); ++it)
+        appendUtf8(text, decodeByte(*it));
     return text;
 }
 

@@ -4,7 +4,9 @@
 
 #include <zlib.h>
 
+#include <charconv>
 #include <clocale>
+#include <cstring>
 #include <numeric>
 
 namespace kelvo {
@@ -77,7 +79,10 @@ std::int64_t megabitsFromBytes(std::int64_t sizeBytes) {
 }
 
 std::string megabitText(std::int64_t sizeMbit) {
-    return std::to_string(sizeMbit) + "Mbit";
+    std::array<char, 32> text;
+    char* end = std::to_chars(text.data(), text.data() + 24, sizeMbit).ptr;
+    std::memcpy(end, "Mbit", 4);
+    return std::string(text.data(), end + 4);
 }
 
 std::string localeDecimalSeparator() {
@@ -94,15 +99,17 @@ std::string megabyteText(std::int64_t sizeMbit, std::string_view decimalSeparato
     const bool negative = sizeMbit < 0;
     const std::uint64_t magnitude =
         negative ? 0 - static_cast<std::uint64_t>(sizeMbit) : static_cast<std::uint64_t>(sizeMbit);
-    std::string text = negative ? "-" : "";
-    text += std::to_string(magnitude / 8);
+    std::array<char, 32> whole;
+    whole[0] = '-';
+    char* end = std::to_chars(whole.data() + 1, whole.data() + whole.size(), magnitude / 8).ptr;
+    std::string text(whole.data() + (negative ? 0 : 1), end);
     if (const std::uint64_t thousandths = (magnitude % 8) * 125; thousandths != 0) {
-        std::string digits = std::to_string(1000 + thousandths).substr(1);
-        digits.erase(digits.find_last_not_of('0') + 1);
+        const char digits[] = {char('0' + thousandths / 100), char('0' + thousandths / 10 % 10),
+                               char('0' + thousandths % 10)};
         text += decimalSeparator;
-        text += digits;
+        text.append(digits, thousandths % 100 == 0 ? 1 : thousandths % 10 == 0 ? 2 : 3);
     }
-    return text + "MB";
+    return text.append("MB");
 }
 
 } // namespace kelvo

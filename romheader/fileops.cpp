@@ -160,9 +160,8 @@ std::int64_t imageLength(const std::string& path) {
 
 namespace {
 
-// The header's fields from its bytes and the open file's status.
-RomHeader headerOf(const HeaderBytes& bytes, const struct stat& info) {
-    RomHeader read;
+// Fills every field of `read` from the header's bytes and the open file's status.
+void fillHeader(RomHeader& read, const HeaderBytes& bytes, const struct stat& info) {
     read.bytes = bytes;
     const auto at = [&read](std::size_t offset) { return read.bytes.begin() + offset; };
     std::copy_n(at(kTitleOffset), kTitleWidth, read.title.begin());
@@ -175,6 +174,11 @@ RomHeader headerOf(const HeaderBytes& bytes, const struct stat& info) {
     read.storedCheck = *at(kCheckOffset);
     read.computedCheck = headerCheck(std::span(read.bytes).subspan<kTitleOffset, kCheckedLength>());
     read.identity = identityOf(info);
+}
+
+RomHeader headerOf(const HeaderBytes& bytes, const struct stat& info) {
+    RomHeader read;
+    fillHeader(read, bytes, info);
     return read;
 }
 
@@ -187,7 +191,7 @@ void readHeader(const std::string& path, RomHeader& header) {
     // Whatever lies past the end of a short image stays NUL.
     HeaderBytes bytes{};
     readAt(fd.get(), bytes, 0, path);
-    header = headerOf(bytes, info);
+    fillHeader(header, bytes, info); // nothing fails past here: a failed read leaves it as it was
 }
 
 TitleWritten writeTitle(const std::string& path, const TitleBytes& editTitle,

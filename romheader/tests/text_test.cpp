@@ -68,6 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         SizeRow{"three_gib", std::int64_t{3} << 30, 24576, "24576Mbit", "3072MB", "3072MB"},
         SizeRow{"tie_above_4gib_goes_to_even", 16385 * kMbit + kMbit / 2, 16386, "16386Mbit",
                 "2048.25MB", "2048,25MB"},
+        SizeRow{"negative_keeps_its_sign", -12 * kMbit, -12, "-12Mbit", "-1.5MB", "-1,5MB"},
         SizeRow{"largest_64bit", std::numeric_limits<std::int64_t>::max(), std::int64_t{1} << 46,
                 "70368744177664Mbit", "8796093022208MB", "8796093022208MB"}),
     [](const auto& info) { return info.param.name; });
