@@ -1,10 +1,11 @@
 # bash completion for kelvo-gba-cli: its commands, each command's options,
-# the values --byte takes, and image files (directories to reach them).
+# the values --byte takes, and image files (directories to reach them);
+# verify also takes archives and directories, and --dat a list file.
 _kelvo_gba_cli() {
     local cur prev words cword
     _init_completion || return
 
-    local commands="info fix trim pad repair"
+    local commands="info fix trim pad repair verify"
     if ((cword == 1)); then
         if [[ $cur == -* ]]; then
             mapfile -t COMPREPLY < <(compgen -W "--help --version" -- "$cur")
@@ -20,11 +21,16 @@ _kelvo_gba_cli() {
     fix) options="-p -t -c -m -r --dry-run --help" ;;
     trim | repair) options="--dry-run --help" ;;
     pad) options="--byte --dry-run --help" ;;
+    verify) options="--dat --json -r --recursive --help" ;;
     *) return ;;
     esac
 
     if [[ $command == pad && $prev == --byte ]]; then
         mapfile -t COMPREPLY < <(compgen -W "0xFF 0x00" -- "$cur")
+        return
+    fi
+    if [[ $command == verify && $prev == --dat ]]; then
+        _filedir '@(dat|xml|zip|DAT|XML|ZIP)'
         return
     fi
     # After "--" every word is a file.
@@ -34,6 +40,10 @@ _kelvo_gba_cli() {
     done
     if ((i == cword)) && [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+        return
+    fi
+    if [[ $command == verify ]]; then
+        _filedir '@(gba|agb|bin|zip|GBA|AGB|BIN|ZIP)'
         return
     fi
     _filedir '@(gba|agb|bin|GBA|AGB|BIN)'

@@ -11,8 +11,8 @@ namespace {
 
 using namespace kelvo::cli;
 
-constexpr const Command* kCommands[] = {&kInfoCommand, &kFixCommand, &kTrimCommand, &kPadCommand,
-                                        &kRepairCommand};
+constexpr const Command* kCommands[] = {&kInfoCommand, &kFixCommand,    &kTrimCommand,
+                                        &kPadCommand,  &kRepairCommand, &kVerifyCommand};
 
 std::string overview() {
     std::string text = "Usage: kelvo-gba-cli COMMAND [OPTION]... FILE...\n"

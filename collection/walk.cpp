@@ -31,19 +31,6 @@ bool endsWithNoCase(std::string_view name, std::string_view ending) {
     });
 }
 
-std::string absolutePath(const std::string& path) {
-    if (path.starts_with('/'))
-        return path;
-    std::string directory(4096, '\0');
-    while (::getcwd(directory.data(), directory.size()) == nullptr) {
-        if (errno != ERANGE)
-            return path; // its errors then name it as given
-        directory.resize(directory.size() * 2);
-    }
-    directory.resize(std::strlen(directory.c_str()));
-    return joinPath(directory, path);
-}
-
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
@@ -226,6 +213,19 @@ private:
 };
 
 } // namespace
+
+std::string absolutePath(const std::string& path) {
+    if (path.starts_with('/'))
+        return path;
+    std::string directory(4096, '\0');
+    while (::getcwd(directory.data(), directory.size()) == nullptr) {
+        if (errno != ERANGE)
+            return path; // its errors then name it as given
+        directory.resize(directory.size() * 2);
+    }
+    directory.resize(std::strlen(directory.c_str()));
+    return joinPath(directory, path);
+}
 
 bool isImageName(std::string_view name) {
     return endsWithNoCase(name, ".gba") || endsWithNoCase(name, ".agb") ||

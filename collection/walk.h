@@ -24,6 +24,10 @@ namespace kelvo {
 // .zip in any letter case.
 [[nodiscard]] bool isArchiveName(std::string_view name);
 
+// `path` as the walk takes it: a relative path joined to the working
+// directory (without resolving "." or ".."), an absolute one as it is.
+[[nodiscard]] std::string absolutePath(const std::string& path);
+
 struct WalkItem {
     enum class Kind {
         Image,   // a file to read as an image
@@ -34,7 +38,9 @@ struct WalkItem {
     std::uint32_t root = 0;  // which of the paths walked
     std::uint64_t index = 0; // the order the walk found it in, from 0
     // Relative to the walked directory ("sub/a.gba"); a path given as a
-    // file is its own name.
+    // file is its own name, and one that cannot be read is as given. The
+    // walked path itself is the only item whose `path` is
+    // absolutePath(the path given).
     std::string relative;
     std::string path;    // absolute
     struct stat info {}; // the file as the walk found it (links followed)
