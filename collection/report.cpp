@@ -51,7 +51,7 @@ bool endsWithNoCase(std::string_view path, std::string_view ending) {
 std::string csvReport(std::span<const CheckRow> rows) {
     std::array<std::string, kColumnCount> captions;
     for (std::size_t i = 0; i < kColumnCount; ++i)
-        captions[i] = std::string(columnCaption(Column(i)));
+        captions[i] = std::string(columnCaption(CheckColumn(i)));
     std::string csv;
     appendLine(csv, captions);
     for (const CheckRow& row : rows)
@@ -68,7 +68,7 @@ std::string jsonReport(std::span<const CheckRow> rows) {
             const std::string& cell = cells[i];
             if (cell.empty() || cell == kNotComputed)
                 object[kJsonKeys[i]] = nullptr;
-            else if (Column(i) == Column::Size)
+            else if (CheckColumn(i) == CheckColumn::Size)
                 object[kJsonKeys[i]] = *row.size;
             else
                 object[kJsonKeys[i]] = cell;

@@ -61,29 +61,29 @@ std::string headerCell(const CheckRow& row) {
 
 } // namespace
 
-std::string_view columnCaption(Column column) {
+std::string_view columnCaption(CheckColumn column) {
     switch (column) {
-    case Column::File:
+    case CheckColumn::File:
         return "File";
-    case Column::Title:
+    case CheckColumn::Title:
         return "Title";
-    case Column::GameCode:
+    case CheckColumn::GameCode:
         return "Game code";
-    case Column::Maker:
+    case CheckColumn::Maker:
         return "Maker";
-    case Column::Size:
+    case CheckColumn::Size:
         return "Size";
-    case Column::Header:
+    case CheckColumn::Header:
         return "Header";
-    case Column::SaveType:
+    case CheckColumn::SaveType:
         return "Save type";
-    case Column::Crc32:
+    case CheckColumn::Crc32:
         return "CRC32";
-    case Column::Sha1:
+    case CheckColumn::Sha1:
         return "SHA-1";
-    case Column::ListStatus:
+    case CheckColumn::ListStatus:
         return "List status";
-    case Column::ListName:
+    case CheckColumn::ListName:
         return "List name";
     }
     return {};
@@ -110,39 +110,39 @@ HeaderProblems headerProblems(const CheckRow& row) {
     return problems;
 }
 
-std::string cellText(const CheckRow& row, Column column) {
+std::string cellText(const CheckRow& row, CheckColumn column) {
     const bool header = row.readable() && row.size.value_or(0) >= kHeaderLength;
     switch (column) {
-    case Column::File:
+    case CheckColumn::File:
         return displayText(row.file);
-    case Column::Title:
+    case CheckColumn::Title:
         return header ? displayText(
                             visibleText(std::span(row.header).subspan<kTitleOffset, kTitleWidth>()))
                       : std::string();
-    case Column::GameCode:
+    case CheckColumn::GameCode:
         return header ? displayText(codeText(std::span(row.header).subspan<kGameTypeOffset, 4>()))
                       : std::string();
-    case Column::Maker:
+    case CheckColumn::Maker:
         return header ? makerText(decodeHeaderInfo(row.header)) : std::string();
-    case Column::Size:
+    case CheckColumn::Size:
         return row.size ? std::to_string(*row.size) : std::string();
-    case Column::Header:
+    case CheckColumn::Header:
         return headerCell(row);
-    case Column::SaveType:
+    case CheckColumn::SaveType:
         if (!row.readable() || !header)
             return {};
         return row.whole ? saveTypeText(row.saveIds) : std::string(kNotComputed);
-    case Column::Crc32:
+    case CheckColumn::Crc32:
         return row.readable() ? crc32Text(row.crc32) : std::string();
-    case Column::Sha1:
+    case CheckColumn::Sha1:
         if (!row.readable())
             return {};
         return row.whole ? hexText(row.sha1) : std::string(kNotComputed);
-    case Column::ListStatus:
+    case CheckColumn::ListStatus:
         if (!row.readable())
             return {};
         return row.listsLoaded ? std::string(statusText(row.status)) : "No lists loaded";
-    case Column::ListName:
+    case CheckColumn::ListName:
         return row.readable() ? displayText(row.listName) : std::string();
     }
     return {};
@@ -151,7 +151,7 @@ std::string cellText(const CheckRow& row, Column column) {
 std::array<std::string, kColumnCount> cellTexts(const CheckRow& row) {
     std::array<std::string, kColumnCount> cells;
     for (std::size_t i = 0; i < kColumnCount; ++i)
-        cells[i] = cellText(row, Column(i));
+        cells[i] = cellText(row, CheckColumn(i));
     return cells;
 }
 

@@ -19,7 +19,7 @@
 namespace kelvo {
 
 // The table's columns, in their order.
-enum class Column {
+enum class CheckColumn {
     File,
     Title,
     GameCode,
@@ -36,7 +36,7 @@ inline constexpr std::size_t kColumnCount = 11;
 
 // "File", "Title", "Game code", "Maker", "Size", "Header", "Save type",
 // "CRC32", "SHA-1", "List status", "List name".
-[[nodiscard]] std::string_view columnCaption(Column column);
+[[nodiscard]] std::string_view columnCaption(CheckColumn column);
 
 // What a cell says when the check did not work a figure out: the SHA-1 and
 // the save type of an archive member trusted by its stored checksum.
@@ -112,7 +112,7 @@ struct HeaderProblems {
 [[nodiscard]] HeaderProblems headerProblems(const CheckRow& row);
 
 // A cell as shown: valid UTF-8 whatever the file system's names hold.
-[[nodiscard]] std::string cellText(const CheckRow& row, Column column);
+[[nodiscard]] std::string cellText(const CheckRow& row, CheckColumn column);
 [[nodiscard]] std::array<std::string, kColumnCount> cellTexts(const CheckRow& row);
 
 // `bytes` as UTF-8 text: each byte that is not part of a well-formed

@@ -122,7 +122,7 @@ TEST_F(CollectionTest, SecondCheckIsAnsweredFromTheCache) {
     sqlite3_close(db);
     HashCache cache(file, cacheOptions);
     for (const CheckRow& row : checkAll(options, {}, &cache))
-        EXPECT_EQ(cellText(row, Column::Crc32), "12345678") << row.file;
+        EXPECT_EQ(cellText(row, CheckColumn::Crc32), "12345678") << row.file;
 }
 
 TEST_F(CollectionTest, ProgressEndsAtTheTotals) {
@@ -183,7 +183,7 @@ TEST_F(CollectionTest, FilesChangedAfterTheWalk) {
     std::vector<std::string> rows;
     for (const WalkItem& item : items)
         checkItem(item, {}, [&](CheckRow&& row) {
-            rows.push_back(describe(row) + '|' + cellText(row, Column::Size));
+            rows.push_back(describe(row) + '|' + cellText(row, CheckColumn::Size));
         });
     EXPECT_EQ(rows, (std::vector<std::string>{
                         "gone.gba|unreadable: No such file or directory|||",

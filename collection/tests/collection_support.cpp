@@ -104,10 +104,12 @@ Bytes makeZip(const std::vector<ZipEntry>& entries) {
 }
 
 std::string describe(const CheckRow& row) {
-    std::string line = cellText(row, Column::File) + '|' + cellText(row, Column::Header) + '|' +
-                       cellText(row, Column::Crc32) + '|' + cellText(row, Column::Sha1);
+    std::string line = cellText(row, CheckColumn::File) + '|' + cellText(row, CheckColumn::Header) +
+                       '|' + cellText(row, CheckColumn::Crc32) + '|' +
+                       cellText(row, CheckColumn::Sha1);
     if (row.listsLoaded)
-        line += '|' + cellText(row, Column::ListStatus) + '|' + cellText(row, Column::ListName);
+        line += '|' + cellText(row, CheckColumn::ListStatus) + '|' +
+                cellText(row, CheckColumn::ListName);
     return line;
 }
 
