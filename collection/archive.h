@@ -36,7 +36,7 @@ inline constexpr std::size_t kMaxArchiveImages = 100'000;
 // kBombFloor bytes, is refused (a zip bomb): below the floor reading all is
 // cheap whatever the ratio.
 inline constexpr std::uint64_t kMaxArchiveRatio = 1100;
-inline constexpr std::uint64_t kBombFloor = std::uint64_t{1} << 30;
+inline constexpr std::uint64_t kBombFloor = std::uint64_t{256} << 20;
 
 struct ArchiveMember {
     std::uint64_t index = 0;          // libzip's
