@@ -308,9 +308,16 @@ private:
     const struct stat& info_;
 };
 
+// The member a row names: its index in the archive and its name, which must
+// both still hold.
+struct OneMember {
+    std::uint64_t index;
+    const std::string& name;
+};
+
 void checkArchive(const WalkItem& item, const ScanSettings& settings,
                   const std::function<void(CheckRow&&)>& sink,
-                  std::optional<std::uint64_t> onlyMember = std::nullopt) {
+                  std::optional<OneMember> onlyMember = std::nullopt) {
     struct stat info {};
     std::optional<ZipArchive> zip;
     try {
@@ -325,7 +332,7 @@ void checkArchive(const WalkItem& item, const ScanSettings& settings,
     }
     const ArchiveCheck check(item, settings, *zip, info);
     for (const ArchiveMember& member : zip->images()) {
-        if (onlyMember && member.index != *onlyMember)
+        if (onlyMember && (member.index != onlyMember->index || member.name != onlyMember->name))
             continue;
         throwIfStopped(settings, item.path);
         sink(check.check(member));
@@ -378,7 +385,7 @@ CheckRow checkAgain(const CheckRow& row, const ScanSettings& settings) {
         item.reason = "unreadable: " + std::string(std::strerror(errno));
         checkItem(item, settings, keep);
     } else if (row.inArchive()) {
-        checkArchive(item, settings, keep, row.memberIndex);
+        checkArchive(item, settings, keep, OneMember{row.memberIndex, row.member});
     } else {
         checkImage(item, settings, keep);
     }

@@ -4,6 +4,7 @@
 
 #include "collection/actions.h"
 #include "collection/report.h"
+#include "collection/scan.h"
 
 #include <nlohmann/json.hpp>
 
@@ -68,6 +69,10 @@ TEST_P(Repairs, MendWhatCanBeMended) {
                         [&](const PlannedRepair& r) { return rows[r.row].file == name; });
         EXPECT_EQ(readFile(path(name)), repaired ? image(4096) : bytes) << name;
     }
+    // The table's rows after the repair: read again, as they are now.
+    for (const PlannedRepair& repair : plans.repairs)
+        EXPECT_EQ(describe(checkAgain(rows[repair.row], {})),
+                  rows[repair.row].file + "|OK|0be47ed9|0b2d26156a7abece3aa9d3756158a73cbf5a8e71");
 }
 
 INSTANTIATE_TEST_SUITE_P(
