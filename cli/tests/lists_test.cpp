@@ -122,4 +122,26 @@ INSTANTIATE_TEST_SUITE_P(
             "\"unknown\",\n  \"list_name\": null,\n  \"list\": null\n}\n", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+INSTANTIATE_TEST_SUITE_P(
+    RenameToList, WithLists,
+    ::testing::Values(
+        Row{"with_save", "conf.dat", "a.gba=A|a.sav=-", "rename-to-list|a.gba",
+            "a.gba -> " + kGood + "\na.sav -> Good Game (World).sav\n", 0, "",
+            kGood + "|Good Game (World).sav"},
+        Row{"dry_run", "conf.dat", "a.gba=A|a.srm=-", "rename-to-list|--dry-run|a.gba",
+            "a.gba -> " + kGood + "\na.srm -> Good Game (World).srm\n", 0, "", "a.gba|a.srm"},
+        Row{"already_named", "conf.dat", kGood + "=A", "rename-to-list|" + kGood,
+            kGood + ": already named as in the list\n", 0, "", kGood},
+        Row{"name_taken", "conf.dat", "a.gba=A|" + kGood + "=D", "rename-to-list|a.gba", "", 1,
+            "already exists", kGood + "|a.gba"},
+        Row{"not_listed", "conf.dat", "g.gba=G", "rename-to-list|g.gba", "", 1,
+            "\"g.gba\": Not in the loaded lists", "g.gba"},
+        Row{"name_refused", "conf.dat", "f.gba=F", "rename-to-list|f.gba", "", 1,
+            "\"f.gba\": Cannot rename to \"../evil.gba\"", "f.gba"},
+        Row{"dat_only_one_of_two_listed", "", "e.gba=E|d.gba=D",
+            "rename-to-list|--dat|extra.xml|e.gba|d.gba", "e.gba -> Extra Game.gba\n", 1,
+            "\"d.gba\": Not in", "Extra Game.gba|d.gba"},
+        Row{"no_list", "", "a.gba=A", "rename-to-list|a.gba", "", 2, "no checksum list", "a.gba"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
