@@ -8,7 +8,7 @@ source /usr/share/bash-completion/bash_completion 2>/dev/null ||
 source "$1"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work" && touch a.gba b.agb notes.txt && mkdir dir
+cd "$work" && touch a.gba b.agb notes.txt l.dat && mkdir dir
 
 failures=0
 row() {
@@ -28,9 +28,11 @@ row() {
     fi
 }
 
-row "kelvo-gba-cli " "fix info pad repair trim"
+row "kelvo-gba-cli " "fix info pad rename-to-list repair trim"
 row "kelvo-gba-cli --" "--help --version"
-row "kelvo-gba-cli info --" "--header --help --json"
+row "kelvo-gba-cli info --" "--dat --header --help --json"
+row "kelvo-gba-cli rename-to-list -" "--dat --dry-run --help"
+row "kelvo-gba-cli info --dat " "dir l.dat"
 row "kelvo-gba-cli fix -" "--dry-run --help -c -m -p -r -t"
 row "kelvo-gba-cli pad --byte " "0x00 0xFF"
 row "kelvo-gba-cli trim " "a.gba b.agb dir"
