@@ -65,7 +65,7 @@ CliRun runCli(const std::vector<std::string>& args, const std::string& directory
     ::close(errPipe[1]);
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&run.out, &run.err};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     for (int open = 2; open > 0;) {
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(child, SIGKILL);
