@@ -267,9 +267,11 @@ def scenario(app_path, work, display):
                        12 * MBIT, False)
 
     runtime = tempfile.mkdtemp(prefix="runtime-", dir=work + "-run")
+    # The configured checksum lists and the hash cache of this run only, never the user's.
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LC_ALL="C.UTF-8", LANG="C.UTF-8",
-               XDG_RUNTIME_DIR=runtime)
+               XDG_RUNTIME_DIR=runtime, XDG_CONFIG_HOME=os.path.join(work + "-run", "config"),
+               XDG_CACHE_HOME=os.path.join(work + "-run", "cache"))
     log_path = os.path.join(work + "-run", "kelvo-gba.log")
     with open(log_path, "wb") as log:
         program = subprocess.Popen([app_path], cwd=work, env=env, stdout=log, stderr=log)
