@@ -53,9 +53,12 @@ ChecksumListsDialog::ChecksumListsDialog(LoadedLists* lists, QWidget* parent)
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setWordWrap(false);
-    table_->setMinimumWidth(fontMetrics().averageCharWidth() * 100);
+    // A long reason wraps in its Problem cell; a deep path keeps both ends.
+    table_->setWordWrap(true);
+    table_->setTextElideMode(Qt::ElideMiddle);
+    table_->setMinimumWidth(fontMetrics().averageCharWidth() * 140);
 
     auto* buttons = makeNamed<QDialogButtonBox>("buttons", this, QDialogButtonBox::Close);
     buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("close"));
@@ -115,11 +118,18 @@ void ChecksumListsDialog::showLists() {
         // The path's own bytes, for Remove: a name need not be UTF-8.
         fileCell->setData(Qt::UserRole, QString::fromLatin1(QByteArray::fromStdString(entry.path)));
         table_->setItem(row, FileColumn, fileCell);
-        table_->setItem(row, ProblemColumn, cell(entry.problem));
+        QTableWidgetItem* problemCell = cell(entry.reason);
+        problemCell->setToolTip(entry.problem);
+        table_->setItem(row, ProblemColumn, problemCell);
         if (selected.contains(fileCell->data(Qt::UserRole).toString()))
             table_->selectRow(row);
     }
-    table_->resizeColumnsToContents();
+    for (int column = NameColumn; column < ProblemColumn; ++column)
+        table_->resizeColumnToContents(column);
+    // A deep path leaves room for the Problem column; its tooltip shows it whole.
+    const int widestFile = fontMetrics().averageCharWidth() * 40;
+    if (table_->columnWidth(FileColumn) > widestFile)
+        table_->setColumnWidth(FileColumn, widestFile);
     remove_->setEnabled(!table_->selectedItems().isEmpty());
 }
 

@@ -156,8 +156,17 @@ void LoadedLists::read(Held& held, bool always) {
             } else {
                 try {
                     loaded.list = loadChecksumList(path);
-                } catch (const std::exception& error) {
+                } catch (const ListError& error) {
                     loaded.problem = QString::fromUtf8(error.what());
+                    std::string reason = error.member().empty() ? "" : error.member() + ": ";
+                    if (error.line() > 0)
+                        reason += "line " + std::to_string(error.line()) + ": ";
+                    loaded.reason = QString::fromStdString(reason + error.problem());
+                } catch (const FileError& error) {
+                    loaded.problem = QString::fromUtf8(error.what());
+                    loaded.reason = QString::fromStdString(error.reason());
+                } catch (const std::exception& error) {
+                    loaded.problem = loaded.reason = QString::fromUtf8(error.what());
                 }
             }
             {
@@ -184,6 +193,7 @@ void LoadedLists::takeLoaded() {
         it->entry.loading = false;
         it->entry.list = std::move(loaded.list);
         it->entry.problem = loaded.problem;
+        it->entry.reason = loaded.reason;
         // A file renamed over the list is another file: follow the new one.
         it->file->watch({});
         it->file->watch(it->entry.path);

@@ -39,7 +39,8 @@ public:
         bool thisRunOnly = false;                 // given with --dat, not in the configured file
         bool loading = true;                      // not read yet
         std::shared_ptr<const ChecksumList> list; // null while loading or when it failed
-        QString problem;                          // why it could not be read; empty when it was
+        QString problem; // why it could not be read, naming it; empty when it was
+        QString reason;  // the same without the file's name: "line 3: expected ..."
     };
 
     // The configured file and the cache at their usual places.
@@ -115,6 +116,7 @@ private:
         Stamp stamp;
         std::shared_ptr<const ChecksumList> list;
         QString problem;
+        QString reason;
     };
     struct Held {
         Entry entry;
