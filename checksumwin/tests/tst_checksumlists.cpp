@@ -29,7 +29,6 @@ private slots:
     void addingShowsTheListOrWhyNot_data();
     void addingShowsTheListOrWhyNot();
     void removeTakesItOut();
-    void droppedListIsAdded();
     void changedListIsReadAgain();
     void datListsAreForThisRunOnly();
 
@@ -86,18 +85,24 @@ QStringList ChecksumListsTest::row(const QString& file) const {
 
 void ChecksumListsTest::addingShowsTheListOrWhyNot_data() {
     QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("dropped");      // else chosen through "Add..."
     QTest::addColumn<QStringList>("shown"); // Name, Version, Entries
     QTest::addColumn<QString>("problem");   // the Problem cell; the message box names the file too
-    QTest::newRow("a good list") << "test.dat" << QStringList{"Test List", "2026.08.01", "6"} << "";
+    const QStringList good{"Test List", "2026.08.01", "6"}, none{"", "", ""};
+    QTest::newRow("a good list") << "test.dat" << false << good << "";
+    QTest::newRow("a good list, dropped") << "test.dat" << true << good << "";
     QTest::newRow("a malformed list")
-        << "broken.dat" << QStringList{"", "", ""}
+        << "broken.dat" << false << none
         << "line 3: expected a size in decimal digits, found \"twelve\"";
-    QTest::newRow("a missing file")
-        << "none.dat" << QStringList{"", "", ""} << "No such file or directory";
+    QTest::newRow("a malformed list, dropped")
+        << "broken.dat" << true << none
+        << "line 3: expected a size in decimal digits, found \"twelve\"";
+    QTest::newRow("a missing file") << "none.dat" << false << none << "No such file or directory";
 }
 
 void ChecksumListsTest::addingShowsTheListOrWhyNot() {
     QFETCH(QString, file);
+    QFETCH(bool, dropped);
     QFETCH(QStringList, shown);
     QFETCH(QString, problem);
     makeDialog();
@@ -107,7 +112,12 @@ void ChecksumListsTest::addingShowsTheListOrWhyNot() {
     QString told;
     if (!problem.isEmpty())
         answerNextMessageBox(QMessageBox::Ok, &told);
-    QTest::mouseClick(control<QPushButton>(dialog.get(), "add"), Qt::LeftButton);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path(file))});
+    if (dropped)
+        QVERIFY(dropOn(dialog.get(), data));
+    else
+        QTest::mouseClick(control<QPushButton>(dialog.get(), "add"), Qt::LeftButton);
 
     // It stays configured either way: the file may be mended.
     QCOMPARE(configured(), path(file) + "\n");
@@ -136,15 +146,6 @@ void ChecksumListsTest::removeTakesItOut() {
     QCOMPARE(configured(), path("other.dat") + "\n");
     QCOMPARE(lists->lists()->lists().size(), 1u);
     QCOMPARE(lists->lists()->lists().front()->name, std::string("Other List"));
-}
-
-void ChecksumListsTest::droppedListIsAdded() {
-    makeDialog();
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path("test.dat"))});
-    QVERIFY(dropOn(dialog.get(), data));
-    QCOMPARE(configured(), path("test.dat") + "\n");
-    QTRY_COMPARE(row(path("test.dat")).value(0), QStringLiteral("Test List"));
 }
 
 void ChecksumListsTest::changedListIsReadAgain() {
