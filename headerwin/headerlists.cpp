@@ -106,7 +106,7 @@ void HeaderWindow::showVerdict(const ImageVerdict& verdict) {
 void HeaderWindow::showCheckFailed(const QString& message) {
     if (!headerShown_)
         return;
-    lbllist->setText(QStringLiteral("Not checked: the file could not be read"));
+    lbllist->setText(QStringLiteral("Not checked"));
     lbllist->setToolTip(message);
 }
 
