@@ -5,7 +5,8 @@
 // every image is a good dump.
 #include "cli/command.h"
 
-#include "checksumlists/configured.h"
+#include "checksumlists/listdetails.h"
+#include "cli/listcheck.h"
 #include "collection/check.h"
 #include "collection/walk.h"
 
@@ -17,50 +18,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr Option kOptions[] = {
-    {"dat", '\0', Takes::Value}, {"json"}, {"recursive", 'r'}, {"help", 'h'}};
-
-// The configured lists, then those named with --dat, in that order; each
-// that cannot be read is named on standard error and worsens the status.
-ListSet loadLists(const Arguments& arguments, Status& status) {
-    std::vector<std::string> paths;
-    try {
-        if (const std::string configured = configuredListsPath(); !configured.empty())
-            paths = readConfiguredLists(configured);
-    } catch (const FileError& error) {
-        status = worse(status, report(error));
-    }
-    for (const Arguments::Given& given : arguments.options) {
-        if (given.option->longName == "dat" && given.value)
-            paths.push_back(*given.value);
-    }
-    std::vector<std::shared_ptr<const ChecksumList>> lists;
-    for (const std::string& path : paths) {
-        try {
-            lists.push_back(loadChecksumList(path));
-        } catch (const FileError& error) {
-            status = worse(status, report(error));
-        }
-    }
-    return ListSet(std::move(lists));
-}
+constexpr Option kOptions[] = {kDatOption, {"json"}, {"recursive", 'r'}, {"help", 'h'}};
 
 std::string_view statusWord(const CheckRow& row) {
-    if (!row.readable())
-        return "error";
-    switch (row.status) {
-    case ListStatus::Verified:
-        return "verified";
-    case ListStatus::Good:
-        return "good";
-    case ListStatus::BadDump:
-        return "baddump";
-    case ListStatus::Trimmed:
-        return "trimmed";
-    case ListStatus::NotListed:
-        break;
-    }
-    return "unknown";
+    return row.readable() ? kelvo::statusWord(row.status) : "error";
 }
 
 Status statusOf(const CheckRow& row) {
@@ -95,8 +56,9 @@ private:
 
 Status runVerify(const Arguments& arguments) {
     const std::vector<std::string>& operands = filesOf(arguments);
-    Status status = Status::Ok;
-    ListSet lists = loadLists(arguments, status);
+    Lists loaded = loadLists(arguments);
+    Status status = loaded.status;
+    ListSet lists = std::move(loaded.set);
     if (lists.empty())
         say("no checksum lists are configured or given with --dat: no image can be verified");
     const bool json = arguments.has("json");

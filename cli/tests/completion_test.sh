@@ -28,9 +28,11 @@ row() {
     fi
 }
 
-row "kelvo-gba-cli " "fix info pad repair trim verify"
+row "kelvo-gba-cli " "fix info pad rename-to-list repair trim verify"
 row "kelvo-gba-cli --" "--help --version"
-row "kelvo-gba-cli info --" "--header --help --json"
+row "kelvo-gba-cli info --" "--dat --header --help --json"
+row "kelvo-gba-cli rename-to-list -" "--dat --dry-run --help"
+row "kelvo-gba-cli info --dat " "dir l.dat z.zip"
 row "kelvo-gba-cli fix -" "--dry-run --help -c -m -p -r -t"
 row "kelvo-gba-cli pad --byte " "0x00 0xFF"
 row "kelvo-gba-cli trim " "a.gba b.agb dir"

@@ -27,12 +27,6 @@ class Verify : public CollectionTest {
 protected:
     void SetUp() override {
         CollectionTest::SetUp();
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
-            const char* value = std::getenv(name);
-            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
-        ::setenv("XDG_CONFIG_HOME", path("config").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", path("cache").c_str(), 1);
         write("config/conf.dat", bytesOf(kConfigured));
         write("config/kelvo-gba/checksum-lists", bytesOf(path("config/conf.dat") + "\n"));
         write("extra.dat", bytesOf(kExtra));
@@ -47,18 +41,14 @@ protected:
         write("col/-odd.gba", image(4096, 0));
         makeDirectory("col/empty");
     }
-    void TearDown() override {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-        CollectionTest::TearDown();
-    }
 
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    // verify run in col/, with this test's configuration and cache.
+    CliRun verify(const std::vector<std::string>& args, uid_t uid = uid_t(-1)) {
+        std::vector<std::string> all = args;
+        all.insert(all.begin(), "verify");
+        return runCli(all, path("col"), uid,
+                      {"XDG_CONFIG_HOME=" + path("config"), "XDG_CACHE_HOME=" + path("cache")});
+    }
 };
 
 struct VerifyRow {
@@ -73,9 +63,7 @@ class VerifyRows : public Verify, public ::testing::WithParamInterface<VerifyRow
 
 TEST_P(VerifyRows, PrintsEachImageAndExits) {
     const VerifyRow& row = GetParam();
-    std::vector<std::string> args = row.args;
-    args.insert(args.begin(), "verify");
-    const CliRun run = runCli(args, path("col"));
+    const CliRun run = verify(row.args);
     EXPECT_EQ(run.out, row.out);
     EXPECT_EQ(run.status, row.status) << run.err;
     EXPECT_NE(run.err.find(row.errHas), std::string::npos) << run.err;
@@ -134,7 +122,7 @@ TEST_F(Verify, UnreadableDirectoryIsARow) {
         ASSERT_EQ(::chmod(path(name).c_str(), 0755), 0);
     for (const char* name : {"config/conf.dat", "config/kelvo-gba/checksum-lists"})
         ASSERT_EQ(::chmod(path(name).c_str(), 0644), 0);
-    const CliRun run = runCli({"verify", "-r", "locked", "sub"}, path("col"), 65534);
+    const CliRun run = verify({"-r", "locked", "sub"}, 65534);
     EXPECT_EQ(run.out, "error\tlocked\t\ngood\tsub/b.gba\tb.gba\n");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("\"locked\": unreadable directory: Permission denied"),
