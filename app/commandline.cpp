@@ -24,17 +24,45 @@ std::vector<std::string> CommandLine::programArguments() const {
     return arguments;
 }
 
-std::vector<std::string> pathsOf(const std::vector<std::string>& arguments) {
-    std::vector<std::string> paths;
+namespace {
+
+// Calls `path` for each path argument and `list` for each --dat value.
+template <typename OnPath, typename OnList>
+void splitArguments(const std::vector<std::string>& arguments, OnPath&& path, OnList&& list) {
     bool optionsEnded = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string_view argument = arguments[i];
-        if (!optionsEnded && argument == "--")
+        if (optionsEnded) {
+            path(argument);
+        } else if (argument == "--") {
             optionsEnded = true;
-        else if (optionsEnded || argument == "-" || !argument.starts_with('-'))
-            paths.emplace_back(argument);
+        } else if (argument == "--dat" || argument == "-dat") {
+            if (i + 1 < arguments.size())
+                list(std::string_view(arguments[++i]));
+        } else if (argument.starts_with("--dat=") || argument.starts_with("-dat=")) {
+            list(argument.substr(argument.find('=') + 1));
+        } else if (argument == "-" || !argument.starts_with('-')) {
+            path(argument);
+        }
     }
+}
+
+} // namespace
+
+std::vector<std::string> pathsOf(const std::vector<std::string>& arguments) {
+    std::vector<std::string> paths;
+    splitArguments(
+        arguments, [&](std::string_view path) { paths.emplace_back(path); },
+        [](std::string_view) {});
     return paths;
+}
+
+std::vector<std::string> listsOf(const std::vector<std::string>& arguments) {
+    std::vector<std::string> lists;
+    splitArguments(
+        arguments, [](std::string_view) {},
+        [&](std::string_view list) { lists.emplace_back(list); });
+    return lists;
 }
 
 } // namespace kelvo

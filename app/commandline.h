@@ -38,8 +38,12 @@ private:
 };
 
 // The PATH arguments of the program's arguments, as the bytes given: a name
-// need not be UTF-8. The program's options take no values, so everything
-// but an option is a path, and everything after "--".
+// need not be UTF-8. Everything but an option and the value of --dat is a
+// path, and everything after "--".
 [[nodiscard]] std::vector<std::string> pathsOf(const std::vector<std::string>& arguments);
+
+// The checksum lists given with "--dat FILE" or "--dat=FILE" (one dash
+// works too, as for Qt's options) before "--", in their order, as the bytes given.
+[[nodiscard]] std::vector<std::string> listsOf(const std::vector<std::string>& arguments);
 
 } // namespace kelvo

@@ -1,4 +1,5 @@
 #include "app/artwork.h"
+#include "checksumwin/loadedlists.h"
 #include "headerwin/headerwindow.h"
 #include "windowkit/windowkit.h"
 #include "listwin/romlistwindow.h"
@@ -23,6 +24,11 @@ struct Options {
                             QStringLiteral("Shows this help and exits.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Shows the version and exits.")};
+    QCommandLineOption dat{QStringLiteral("dat"),
+                           QStringLiteral("Holds images against the checksum list FILE too, for "
+                                          "this run only (Logiqx XML, clrmamepro text or a .zip "
+                                          "holding one). May be given more than once."),
+                           QStringLiteral("FILE")};
 
     Options() {
         parser.setApplicationDescription(
@@ -31,6 +37,7 @@ struct Options {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOption(help);
         parser.addOption(version);
+        parser.addOption(dat);
         parser.addPositionalArgument(
             QStringLiteral("PATH"),
             QStringLiteral("An image to open as if clicked, or a directory to start in."),
@@ -73,9 +80,16 @@ int main(int argc, char* argv[]) {
     }
 
     kelvo::showBusyCursorDuringWaits();
+    // Made before the windows and gone after them: they hash through its cache.
+    kelvo::LoadedLists lists;
+    lists.addForThisRun(kelvo::listsOf(arguments));
     kelvo::HeaderWindow window;
     window.setBanner(kelvo::bannerPixmap());
-    window.setListWindowFactory([](QWidget* owner) { return new kelvo::RomListWindow(owner); });
+    window.setLoadedLists(&lists);
+    window.setListWindowFactory(
+        [&lists](QWidget* owner) { return new kelvo::RomListWindow(owner, &lists); });
+    // The lists are read once the window is on the screen.
+    lists.startAfterFirstFrame(&window);
     window.show();
     window.openPaths(kelvo::pathsOf(arguments));
     return app.exec();

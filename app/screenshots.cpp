@@ -1,16 +1,23 @@
-// Renders both windows, showing sample images, to PNG files for the
-// documentation:  kelvo-screenshots OUTPUT_DIRECTORY
+// Renders both windows and the Checksum Lists dialog, showing sample images
+// held against a sample list, to PNG files for the documentation:
+//   kelvo-screenshots OUTPUT_DIRECTORY
 #include "app/artwork.h"
-#include "windowkit/filelist.h"
+#include "checksumwin/checksumlistsdialog.h"
+#include "checksumwin/loadedlists.h"
 #include "headerwin/headerwindow.h"
 #include "headerwin/imagedetailsdialog.h"
 #include "listwin/romlistwindow.h"
+#include "romheader/imageinfo.h"
+#include "romheader/imagescan.h"
 #include "romheader/romheader.h"
+#include "windowkit/filelist.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +44,22 @@ void writeSample(const QString& path, const char* title, const char* gameCode, c
         file.write(head);
         file.resize(size);
     }
+}
+
+// A clrmamepro list naming `image` (a verified dump) as `name`.
+void writeList(const QString& path, const QString& image, const char* name) {
+    const kelvo::ImageScan scan = kelvo::scanImage(QFile::encodeName(image).toStdString());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(QStringLiteral("clrmamepro ( name \"Homebrew - Game Boy Advance\" version "
+                              "\"2026.08.01\" )\ngame ( name \"%1\" rom ( name \"%1.gba\" "
+                              "size %2 crc %3 sha1 %4 flags verified ) )\n")
+                   .arg(QString::fromLatin1(name))
+                   .arg(scan.size)
+                   .arg(scan.crc32, 8, 16, QLatin1Char('0'))
+                   .arg(QString::fromStdString(kelvo::hexText(scan.sha1)))
+                   .toUtf8());
 }
 
 bool save(QWidget* window, const QString& path) {
@@ -67,11 +90,22 @@ int main(int argc, char* argv[]) {
     writeSample(roms + "/homebrew.bin", "HOMEBREW", "AHBE", "00", 3000000);
     writeSample(roms + "/demo.bin", "DEMO", "ADME", "01", 1048576);
     QDir::setCurrent(roms);
+    const QString datFile = samples.filePath(QStringLiteral("homebrew.dat"));
+    writeList(datFile, roms + "/sample.gba", "Sample Title (World)");
+    QFile configured(samples.filePath(QStringLiteral("checksum-lists")));
+    if (configured.open(QIODevice::WriteOnly))
+        configured.write(QFile::encodeName(datFile) + '\n');
+    configured.close();
 
+    kelvo::LoadedLists lists(QFile::encodeName(configured.fileName()).toStdString(),
+                             QFile::encodeName(samples.filePath("hashes.sqlite3")).toStdString());
     kelvo::HeaderWindow header;
     header.setBanner(kelvo::bannerPixmap());
-    header.setListWindowFactory([](QWidget* owner) { return new kelvo::RomListWindow(owner); });
+    header.setLoadedLists(&lists);
+    header.setListWindowFactory(
+        [&lists](QWidget* owner) { return new kelvo::RomListWindow(owner, &lists); });
     header.show();
+    lists.start();
     (void)QTest::qWaitForWindowExposed(&header);
     auto* files = header.findChild<kelvo::FileList*>(QStringLiteral("File1"));
     const auto& names = files->names();
@@ -82,6 +116,8 @@ int main(int argc, char* argv[]) {
     }
     // Writing the title back as it is puts a line in the status bar.
     QTest::mouseClick(header.findChild<QPushButton*>(QStringLiteral("cmdEdit")), Qt::LeftButton);
+    auto* listed = header.findChild<QLabel*>(QStringLiteral("lbllist"));
+    (void)QTest::qWaitFor([listed] { return listed && listed->text().contains(':'); });
     bool ok = save(&header, output + QStringLiteral("/header-window.png"));
 
     header.findChild<QAction*>(QStringLiteral("actImageDetails"))->trigger();
@@ -91,9 +127,18 @@ int main(int argc, char* argv[]) {
         details->close();
     }
 
+    header.findChild<QAction*>(QStringLiteral("actChecksumLists"))->trigger();
+    if (auto* dialog = header.findChild<kelvo::ChecksumListsDialog*>()) {
+        (void)QTest::qWaitForWindowExposed(dialog);
+        ok = save(dialog, output + QStringLiteral("/checksum-lists.png")) && ok;
+        dialog->close();
+    }
+
     header.showListWindow();
     QWidget* list = header.listWindow();
     (void)QTest::qWaitForWindowExposed(list);
+    if (auto* listNames = list->findChild<QCheckBox*>(QStringLiteral("chkList")))
+        listNames->setChecked(true);
     QTest::mouseClick(list->findChild<QPushButton*>(QStringLiteral("cmdMake")), Qt::LeftButton);
     ok = save(list, output + QStringLiteral("/list-window.png")) && ok;
     return ok ? 0 : 1;

@@ -4,7 +4,8 @@
 // cli/info_header: kelvo-gba-cli info --header, against a C++ program built
 // and linked like it that opens the image, reads 192 bytes and prints the
 // title; ratio_vs_c holds ours against the same in plain C, linked to the C
-// library alone (what loading libstdc++, libcrypto and zlib costs).
+// library alone (what loading libstdc++ and the libraries for hashing, the
+// checksum lists and the hash cache costs).
 // cli/fix: kelvo-gba-cli fix -tTITLE -cCODE -m01 -r<1 or 2>, against the same
 // baseline writing 30 header bytes and fsync. The version alternates so every
 // run of ours has a byte to write and sync too.

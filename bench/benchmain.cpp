@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     kelvo::bench::registerChecksumListBenchmarks();
     kelvo::bench::registerCliBenchmarks();
     kelvo::bench::registerVerifyBenchmarks();
+    kelvo::bench::registerCollectionBenchmarks();
     benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::AddCustomContext("size", kelvo::bench::smokeRun() ? "smoke" : "full");
 

@@ -28,6 +28,7 @@ void registerDetailsBenchmarks();
 void registerChecksumListBenchmarks();
 void registerCliBenchmarks();
 void registerVerifyBenchmarks();
+void registerCollectionBenchmarks();
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when it goes.

@@ -8,6 +8,7 @@
 // than the child's ru_maxrss, which on Linux also counts the memory of the
 // process that spawned it.
 #include "app/artwork.h"
+#include "checksumwin/loadedlists.h"
 #include "headerwin/headerwindow.h"
 #include "listwin/romlistwindow.h"
 
@@ -65,12 +66,18 @@ int main(int argc, char* argv[]) {
     FirstFrame firstFrame;
     app.installEventFilter(&firstFrame);
 
+    // As the program makes them: the configured lists (XDG_CONFIG_HOME) are
+    // read after the first frame.
+    std::unique_ptr<kelvo::LoadedLists> lists;
     std::unique_ptr<QWidget> window;
     if (mode == "header") {
+        lists = std::make_unique<kelvo::LoadedLists>();
         auto header = std::make_unique<kelvo::HeaderWindow>();
         header->setBanner(kelvo::bannerPixmap());
+        header->setLoadedLists(lists.get());
         header->setListWindowFactory(
-            [](QWidget* owner) { return new kelvo::RomListWindow(owner); });
+            [&lists](QWidget* owner) { return new kelvo::RomListWindow(owner, lists.get()); });
+        lists->startAfterFirstFrame(header.get());
         window = std::move(header);
     } else {
         window = std::make_unique<QWidget>();

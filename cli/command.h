@@ -40,6 +40,8 @@ extern const Command kFixCommand;
 extern const Command kTrimCommand;
 extern const Command kPadCommand;
 extern const Command kRepairCommand;
+extern const Command kVerifyCommand;
+extern const Command kRenameToListCommand;
 
 // A result line (or lines) on standard output.
 void print(std::string_view text);

@@ -2,6 +2,7 @@
 // shell scripts; no window system is needed or loaded.
 #include "cli/command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,15 +12,19 @@ namespace {
 
 using namespace kelvo::cli;
 
-constexpr const Command* kCommands[] = {&kInfoCommand, &kFixCommand, &kTrimCommand, &kPadCommand,
-                                        &kRepairCommand};
+constexpr const Command* kCommands[] = {&kInfoCommand,  &kFixCommand,    &kTrimCommand,
+                                        &kPadCommand,   &kRepairCommand, &kRenameToListCommand,
+                                        &kVerifyCommand};
 
 std::string overview() {
     std::string text = "Usage: kelvo-gba-cli COMMAND [OPTION]... FILE...\n"
                        "Reads, fixes, trims and pads Game Boy Advance ROM images.\n\nCommands:\n";
+    std::size_t width = 0;
+    for (const Command* command : kCommands)
+        width = std::max(width, command->name.size());
     for (const Command* command : kCommands) {
         text.append("  ").append(command->name);
-        text.append(8 - command->name.size(), ' ').append(command->summary).append("\n");
+        text.append(width + 2 - command->name.size(), ' ').append(command->summary).append("\n");
     }
     text += "\nOptions:\n"
             "  -h, --help     Shows this help and exits.\n"

@@ -232,10 +232,18 @@ def check_keyboard_reach(root, wanted):
     """Tabs through the window: every enabled button, list, check box and
     text box shown must take the focus in turn; `wanted` names the ones that
     must be among them."""
-    candidates = [node for node in descendants(root)
-                  if node.getRoleName() in ("push button", "list", "check box", "combo box",
-                                            "text")
-                  and {"showing", "enabled"} <= states(node)]
+    def control(node):
+        # An object listed a moment ago can be gone by the time it is asked
+        # (Qt drops and makes some afresh as the window updates): no control.
+        from gi.repository import GLib
+        try:
+            return (node.getRoleName() in ("push button", "list", "check box", "combo box",
+                                           "text")
+                    and {"showing", "enabled"} <= states(node))
+        except GLib.GError:
+            return False
+
+    candidates = [node for node in descendants(root) if control(node)]
     for node in candidates:
         if "focusable" not in states(node):
             raise Failure(f"{describe(node)} cannot take the keyboard focus")
@@ -267,9 +275,11 @@ def scenario(app_path, work, display):
                        12 * MBIT, False)
 
     runtime = tempfile.mkdtemp(prefix="runtime-", dir=work + "-run")
+    # The configured checksum lists and the hash cache of this run only, never the user's.
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LC_ALL="C.UTF-8", LANG="C.UTF-8",
-               XDG_RUNTIME_DIR=runtime)
+               XDG_RUNTIME_DIR=runtime, XDG_CONFIG_HOME=os.path.join(work + "-run", "config"),
+               XDG_CACHE_HOME=os.path.join(work + "-run", "cache"))
     log_path = os.path.join(work + "-run", "kelvo-gba.log")
     with open(log_path, "wb") as log:
         program = subprocess.Popen([app_path], cwd=work, env=env, stdout=log, stderr=log)

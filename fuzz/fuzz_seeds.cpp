@@ -2,7 +2,7 @@
 // and lengths, every byte value as a title character, typed titles and file
 // names good and bad, and checksum lists in each format, well-formed and
 // hostile. Usage: fuzz_seeds <corpus directory>; it fills the subdirectories
-// header/, title/, name/, list_xml/, list_clrmamepro/ and list_zip/.
+// header/, title/, name/, list_xml/, list_clrmamepro/, list_zip/ and archive/.
 #include "romheader/romheader.h"
 
 #include <zip.h>
@@ -204,6 +204,26 @@ void listSeeds(Corpus& xml, Corpus& clrmamepro, Corpus& zipped) {
 
 } // namespace
 
+// Archives of images as collections hold them: deflated and stored, in
+// directories, named alike but for case, with hostile names, and cut short.
+void archiveSeeds(Corpus& archives) {
+    const auto text = [](const Bytes& bytes) {
+        return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    };
+    const Bytes one = sampleImage("SAMPLE TITLEAXYJ01\x96", 4096, true);
+    const Bytes two = sampleImage("MY GAME\0\0\0\0\0BXYE08"sv, 1000, false);
+    const Bytes shortOne = sampleImage("SHORT", 100, true);
+    archives.add(zipOf({{"Sample (Europe).gba", text(one)}}));
+    archives.add(zipOf({{"a.gba", text(one)}, {"A.GBA", text(two)}, {"set/b.agb", text(shortOne)},
+                        {"readme.txt", "x"}, {"__MACOSX/._a.gba", "x"}, {"dir/", ""}}));
+    archives.add(zipOf({{"../../x.gba", text(two)}, {"/abs/y.bin", text(one)}}));
+    const std::string whole = zipOf({{"a.gba", text(one)}, {"b.gba", text(two)}});
+    archives.add(whole.substr(0, whole.size() / 2));
+    archives.add(whole.substr(whole.size() / 2));
+    archives.add(zipOf({}));
+    archives.add(std::string_view("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 22));
+}
+
 int main(int argc, char* argv[]) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
@@ -216,13 +236,15 @@ int main(int argc, char* argv[]) {
     Corpus xml(root, "list_xml");
     Corpus clrmamepro(root, "list_clrmamepro");
     Corpus zipped(root, "list_zip");
+    Corpus archives(root, "archive");
     headerSeeds(header);
     titleSeeds(title);
     nameSeeds(name);
     listSeeds(xml, clrmamepro, zipped);
+    archiveSeeds(archives);
     std::printf("Seeds: %d header, %d title, %d name, %d XML list, %d clrmamepro list, %d zipped "
-                "list in %s\n",
+                "list, %d archive in %s\n",
                 header.count(), title.count(), name.count(), xml.count(), clrmamepro.count(),
-                zipped.count(), root.c_str());
+                zipped.count(), archives.count(), root.c_str());
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "headerwin/headerwindow.h"
 
+#include "checksumwin/imagecheck.h"
+#include "headerwin/elidedlabel.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/drivelist.h"
@@ -29,6 +31,8 @@ namespace {
 
 constexpr int kClientWidth = 4680;
 constexpr int kClientHeight = 4695;
+// The List row below the group, while a checksum list is configured.
+constexpr int kListRowHeight = 375;
 
 QLabel* makeCaption(const char* name, const char* text, QWidget* parent) {
     return makeNamed<QLabel>(name, parent, QString::fromLatin1(text));
@@ -39,7 +43,7 @@ QLabel* makeValue(const char* name, const QLabel* caption, QWidget* parent) {
 }
 
 // Images up to 4 GiB.
-constexpr std::int64_t kLargestImage = std::int64_t(4) << 30;
+constexpr std::int64_t kLargestShownImage = std::int64_t(4) << 30;
 
 // The character a header byte can show widest in `metrics`' font, a control
 // byte showing as U+FFFD. Measured one character at a time: no shaping.
@@ -194,7 +198,7 @@ void HeaderWindow::layOutControls() {
     // The longest figures are those of the largest image; one megabit less
     // has the longest fraction of a megabyte.
     const QString decimalPoint = QLocale().decimalPoint();
-    const std::int64_t largestMbit = megabitsFromBytes(kLargestImage);
+    const std::int64_t largestMbit = megabitsFromBytes(kLargestShownImage);
     layout.mustFit(lblsizembit,
                    {widestDigits(fromUtf8(megabitText(largestMbit)), lblsizembit->fontMetrics())});
     layout.mustFit(
@@ -210,13 +214,43 @@ void HeaderWindow::layOutControls() {
                             QString(2, widest)});
     layout.mustFit(Drive1, {QStringLiteral("/")});
 
-    const double scale = layout.fitScale();
-    layout.apply(scale);
-    centralWidget()->setFixedSize(TwipsLayout::toPixels(QSize(kClientWidth, kClientHeight), scale));
+    layoutScale_ = layout.fitScale();
+    layout.apply(layoutScale_);
+    centralWidget()->setFixedSize(
+        TwipsLayout::toPixels(QSize(kClientWidth, kClientHeight), layoutScale_));
     adjustSize();
     setFixedSize(sizeHint());
 
     centerOnScreen(this);
+}
+
+void HeaderWindow::showListRow(bool shown) {
+    if (shown == listRowShown_)
+        return;
+    listRowShown_ = shown;
+    if (shown && !Label10) {
+        QWidget* client = centralWidget();
+        Label10 = makeCaption("Label10", "List", client);
+        Label10->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        lbllist = makeValueLabel("lbllist", Label10->text(), client, new ElidedLabel);
+        lbllist->setTextInteractionFlags(Qt::NoTextInteraction);
+        // Below the group, its caption and value in line with the group's left column.
+        TwipsLayout layout;
+        layout.place(Label10, 120, kClientHeight + 60, 735, 255);
+        layout.place(lbllist, 960, kClientHeight + 60, kClientWidth - 960 - 105, 255);
+        layout.apply(layoutScale_);
+    }
+    if (Label10) {
+        Label10->setVisible(shown);
+        lbllist->setVisible(shown);
+    }
+    const int height = kClientHeight + (shown ? kListRowHeight : 0);
+    centralWidget()->setFixedSize(TwipsLayout::toPixels(QSize(kClientWidth, height), layoutScale_));
+    // The window is fixed in size: let it take its new one.
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    adjustSize();
+    setFixedSize(sizeHint());
 }
 
 void HeaderWindow::connectHandlers() {
@@ -253,6 +287,10 @@ void HeaderWindow::createMenus() {
     listWindowAction_->setObjectName(QStringLiteral("actListWindow"));
     listWindowAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     listWindowAction_->setEnabled(false);
+    checksumListsAction_ = file->addAction(QStringLiteral("Checksum Lists..."), this,
+                                           [this] { guarded([this] { showChecksumLists(); }); });
+    checksumListsAction_->setObjectName(QStringLiteral("actChecksumLists"));
+    checksumListsAction_->setEnabled(false);
     QAction* refresh = file->addAction(QStringLiteral("Refresh"), this,
                                        [this] { guarded([this] { refreshLists(); }); });
     refresh->setObjectName(QStringLiteral("actRefresh"));
@@ -278,8 +316,10 @@ void HeaderWindow::showAbout() {
         QMessageBox::Information, QStringLiteral("About Kelvo-GBA"),
         QStringLiteral("Kelvo-GBA %1\n\nShows the cartridge header of Game Boy Advance ROM images, "
                        "checks and repairs it, writes new titles into images, copies them to "
-                       "files named after their titles, gives their checksums and lists a "
-                       "directory's images to a text file.")
+                       "files named after their titles, gives their checksums, holds them "
+                       "against checksum lists (telling good dumps from bad and trimmed ones, "
+                       "and renaming them to the lists' names), trims and pads them, and lists "
+                       "a directory's images to a text file.")
             .arg(version),
         QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
@@ -317,9 +357,17 @@ void HeaderWindow::refreshLists() {
 void HeaderWindow::rereadShownHeader() {
     RomHeader now;
     if (!headerShown_ || attempt([&] { readHeader(romPath, now); }) ||
-        now.identity != header.identity ||
-        (now.bytes == header.bytes && now.sizeBytes == header.sizeBytes))
+        now.identity != header.identity)
         return;
+    if (now.bytes == header.bytes && now.sizeBytes == header.sizeBytes) {
+        // Written beyond the header: the List row's answer may no longer hold.
+        if (verdict_ && attempt([&] {
+                if (fileState(romPath) != verdict_->state)
+                    startListCheck();
+            }))
+            startListCheck();
+        return;
+    }
     const QString typed = txtheader->text();
     const bool titleTyped = typed != fromUtf8(visibleText(header.title));
     header = now;
@@ -334,7 +382,7 @@ void HeaderWindow::rereadShownHeader() {
 // directory change does, so "Edit Header" never writes a file other than the one shown.
 void HeaderWindow::followShownFile() {
     // Another file renamed over it (a download finishing, a sync tool) went away as well.
-    if (!headerShown_ ||
+    if (!headerShown_ || followingRename_ ||
         (File1->FileName() == baseName(romPath) && fileIdentity(romPath) == header.identity))
         return;
     forgetShownImage();
@@ -386,6 +434,14 @@ void HeaderWindow::clearImageInfo() {
     lblcheck->setToolTip(QString());
     showImageExtras(nullptr);
     headerShown_ = false;
+    if (listCheck_)
+        listCheck_->cancel();
+    verdict_.reset();
+    if (lbllist) {
+        lbllist->clear();
+        lbllist->setToolTip(QString());
+    }
+    updateListActions();
     shownFileWatch_->watch({});
     if (!imageNote_.isEmpty() && statusText_ == imageNote_)
         showStatus(QString());
@@ -439,6 +495,7 @@ void HeaderWindow::showHeader() {
     cmdEdit->setEnabled(true);
     cmdRen->setEnabled(true);
     shownFileWatch_->watch(romPath);
+    startListCheck();
 }
 
 void HeaderWindow::showCheck(const RomHeader& shown) {

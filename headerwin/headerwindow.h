@@ -2,6 +2,7 @@
 // write a new title into it and copy it to a file named after its title.
 #pragma once
 
+#include "checksumwin/verification.h"
 #include "romheader/romheader.h"
 #include "windowkit/failure.h"
 #include "windowkit/progress.h"
@@ -23,10 +24,13 @@ class QPushButton;
 
 namespace kelvo {
 
+class ChecksumListsDialog;
 class DirectoryList;
 class DirectoryWatch;
 class DriveList;
 class FileList;
+class ImageCheck;
+class LoadedLists;
 class WrappingButton;
 struct DroppedPath;
 
@@ -46,6 +50,14 @@ public:
     void showListWindow();
     // The ROM list window while it exists (shown or hidden), else nullptr.
     [[nodiscard]] QWidget* listWindow() const { return listWindow_; }
+
+    // The checksum lists the program holds images against, which outlive
+    // the window. While any is configured the window shows a List row
+    // below the IMAGE INFO group with the shown image's standing in them;
+    // without them (or any list) the window is as it always was.
+    void setLoadedLists(LoadedLists* lists);
+    // File > Checksum Lists...: the dialog, made on first use.
+    void showChecksumLists();
 
     // The status line under the window: what the last action did, in one
     // sentence naming its file. Failures still go to message boxes.
@@ -101,6 +113,21 @@ private:
     // A termination signal during the copy ends the program once the copy is undone.
     std::optional<std::string> copyImage(const std::string& title, Overwrite overwrite);
 
+    // The List row (headerlists.cpp).
+    void showListRow(bool shown);
+    // Holds the image shown against the lists, off the window's thread.
+    void startListCheck();
+    void showVerdict(const ImageVerdict& verdict);
+    void showCheckFailed(const QString& message);
+    void listsChanged();
+    // Enables what works on the shown image's match.
+    void updateListActions();
+    void renameToListName();
+    void restorePadding();
+    // Shows the header of romPath as one of the program's own writes left
+    // it, a title typed and not yet written kept in its box.
+    void showRewrittenImage();
+
     void clearImageInfo();
     // The identity of the file whose header is shown, for the operations to
     // check that the path still names it. Every write asks for it, so none
@@ -119,6 +146,8 @@ private:
     void showImageExtras(const RomHeader* shown);
     void showImageDetails();
     void repairShownHeader();
+    void trimShownImage();
+    void padShownImage();
     void refreshLists();
     void followShownFile();
     // Reads the shown file's header again and shows it when another program
@@ -161,6 +190,11 @@ private:
     QLabel* lblid;
     QLabel* Label9;
     QLabel* lblman;
+    // The List row, made when the first list is configured.
+    QLabel* Label10 = nullptr;
+    QLabel* lbllist = nullptr;
+    bool listRowShown_ = false;
+    double layoutScale_ = 1.0;
 
     // Current-image state.
     std::string romPath;
@@ -182,7 +216,19 @@ private:
     QAction* listWindowAction_ = nullptr;
     QAction* imageDetailsAction_ = nullptr;
     QAction* repairAction_ = nullptr;
+    QAction* trimAction_ = nullptr;
+    QAction* padAction_ = nullptr;
+    QAction* renameToListAction_ = nullptr;
+    QAction* restorePaddingAction_ = nullptr;
+    QAction* checksumListsAction_ = nullptr;
     int progressDelayMs_ = kProgressAfterMs;
+
+    QPointer<LoadedLists> lists_;
+    ImageCheck* listCheck_ = nullptr;
+    // The shown image's standing in the lists, once its check has ended.
+    std::optional<ImageVerdict> verdict_;
+    QPointer<ChecksumListsDialog> listsDialog_;
+    bool followingRename_ = false; // the lists are re-read under the image's new name
 };
 
 } // namespace kelvo

@@ -1,7 +1,12 @@
-// The header window's Image menu: Image Details and Repair Header, for the
-// image whose header is shown.
+// The header window's Image menu: Image Details, Repair Header, Trim
+// Padding and Pad To Power Of Two, for the image whose header is shown (the
+// entries that act on its checksum-list match are in headerlists.cpp).
 #include "headerwin/headerwindow.h"
 
+#include "checksumwin/loadedlists.h"
+#include "romheader/dirlist.h"
+#include "romheader/imageedit.h"
+#include "windowkit/browsing.h"
 #include "windowkit/failure.h"
 #include "headerwin/imagedetailsdialog.h"
 #include "windowkit/progress.h"
@@ -36,12 +41,27 @@ void HeaderWindow::createImageMenu() {
     repairAction_ = image->addAction(QStringLiteral("Repair Header..."), this,
                                      [this] { guarded([this] { repairShownHeader(); }); });
     repairAction_->setObjectName(QStringLiteral("actRepairHeader"));
+    image->addSeparator();
+    trimAction_ = image->addAction(QStringLiteral("Trim Padding..."), this,
+                                   [this] { guarded([this] { trimShownImage(); }); });
+    trimAction_->setObjectName(QStringLiteral("actTrimPadding"));
+    padAction_ = image->addAction(QStringLiteral("Pad To Power Of Two..."), this,
+                                  [this] { guarded([this] { padShownImage(); }); });
+    padAction_->setObjectName(QStringLiteral("actPadToPowerOfTwo"));
+    image->addSeparator();
+    renameToListAction_ = image->addAction(QStringLiteral("Rename To List Name"), this,
+                                           [this] { guarded([this] { renameToListName(); }); });
+    renameToListAction_->setObjectName(QStringLiteral("actRenameToList"));
+    restorePaddingAction_ = image->addAction(QStringLiteral("Restore Padding..."), this,
+                                             [this] { guarded([this] { restorePadding(); }); });
+    restorePaddingAction_->setObjectName(QStringLiteral("actRestorePadding"));
     showImageExtras(nullptr);
+    updateListActions();
 }
 
 void HeaderWindow::showImageExtras(const RomHeader* shown) {
-    imageDetailsAction_->setEnabled(shown != nullptr);
-    repairAction_->setEnabled(shown != nullptr);
+    for (QAction* action : {imageDetailsAction_, repairAction_, trimAction_, padAction_})
+        action->setEnabled(shown != nullptr);
     QString company;
     if (shown) {
         const std::string_view name = makerName(shown->makerCode);
@@ -71,11 +91,23 @@ void HeaderWindow::showImageDetails() {
         QCoreApplication::processEvents();
         return dialog && !dialog->cancelled();
     };
-    ImageScan scan;
+    ImageVerdict verdict;
     bool cancelled = false;
     const auto failure = attempt([&] {
         try {
-            scan = scanImage(path, progress);
+            // Lists still being read, and the cache being opened off this
+            // thread, are waited for.
+            HashCache* cache = nullptr;
+            std::shared_ptr<const ListSet> lists;
+            if (lists_) {
+                if (!lists_->waitUntilReady([&] { return progress(0, 1); })) {
+                    cancelled = true;
+                    return;
+                }
+                cache = lists_->cache()->ifOpen();
+                lists = lists_->lists();
+            }
+            verdict = verifyImage(path, lists, cache, progress);
         } catch (const FileError& error) {
             if (error.kind() != FileError::Kind::Cancelled)
                 throw;
@@ -88,7 +120,10 @@ void HeaderWindow::showImageDetails() {
             reportFailure(*failure);
         return;
     }
-    dialog->setRows(imageDetails(path, scan, localeNumbers()));
+    std::vector<DetailRow> rows = imageDetails(path, verdict.scan, localeNumbers());
+    for (DetailRow& row : listDetails(verdict))
+        rows.push_back(std::move(row));
+    dialog->setRows(rows);
     connect(dialog, &ImageDetailsDialog::copied, this, [this](int rows) {
         showStatus(QStringLiteral("Copied %1 rows to the clipboard.").arg(rows));
     });
@@ -135,6 +170,71 @@ void HeaderWindow::repairShownHeader() {
                    .arg(name, plan.logoValid
                                   ? QString()
                                   : QStringLiteral(" Its boot logo is still not the console's.")));
+}
+
+namespace {
+
+QString grouped(std::uint64_t count) {
+    return QLocale().toString(qulonglong(count));
+}
+
+// A plan made from the file the path names now must be of the file shown.
+void requireShown(const FileState& planned, const FileIdentity& shown, const char* operation,
+                  const std::string& path) {
+    if (planned.identity != shown)
+        throw FileError(FileError::Kind::Changed, operation, path,
+                        "It was replaced by another file since its header was shown; nothing "
+                        "was written");
+}
+
+} // namespace
+
+void HeaderWindow::trimShownImage() {
+    const FileIdentity shown = shownIdentity("trim");
+    const std::string path = romPath;
+    const QString name = displayText(baseName(path));
+    const TrimPlan plan = planTrim(path);
+    requireShown(plan.state, shown, "trim", path);
+    if (plan.count() == 0) {
+        showInformation(this, QStringLiteral("%1 ends in no padding to trim: padding is a run "
+                                             "of at least 1 KiB of 0xFF or 0x00.")
+                                  .arg(name));
+        return;
+    }
+    const QString value = fromUtf8(byteText(plan.value));
+    if (!confirm(this, QStringLiteral("Trim the padding of %1?\n\n%2 bytes of %3 will be cut "
+                                      "from its end, leaving %4 bytes.")
+                           .arg(name, grouped(plan.count()), value, grouped(plan.sizeAfter))) ||
+        !headerShown_ || romPath != path)
+        return;
+    trimImage(path, plan);
+    showRewrittenImage();
+    showStatus(
+        QStringLiteral("Trimmed %1 bytes of %2 from %3.").arg(grouped(plan.count()), value, name));
+}
+
+void HeaderWindow::padShownImage() {
+    const FileIdentity shown = shownIdentity("pad");
+    const std::string path = romPath;
+    const QString name = displayText(baseName(path));
+    const PadPlan plan = planPad(path);
+    requireShown(plan.state, shown, "pad", path);
+    if (plan.count == 0) {
+        showInformation(this, QStringLiteral("%1 is %2 bytes long, a power of two already: "
+                                             "there is nothing to pad.")
+                                  .arg(name, grouped(plan.state.size)));
+        return;
+    }
+    const QString value = fromUtf8(byteText(plan.value));
+    if (!confirm(this, QStringLiteral("Pad %1 to a power of two?\n\n%2 bytes of %3 will be "
+                                      "appended, making it %4 bytes long.")
+                           .arg(name, grouped(plan.count), value, grouped(plan.sizeAfter()))) ||
+        !headerShown_ || romPath != path)
+        return;
+    appendBytes(path, plan.count, plan.value, plan.state);
+    showRewrittenImage();
+    showStatus(
+        QStringLiteral("Padded %1 with %2 bytes of %3.").arg(name, grouped(plan.count), value));
 }
 
 } // namespace kelvo

@@ -12,6 +12,8 @@ constexpr std::string_view kLineEnd = "\r\n";
 std::string cellValue(Column column, const ListEntry& entry) {
     if (column == Column::Filename)
         return entry.name;
+    if (column == Column::ListName)
+        return entry.listName;
     if (!entry.header)
         return {};
     const RomHeader& header = *entry.header;
@@ -27,6 +29,7 @@ std::string cellValue(Column column, const ListEntry& entry) {
     case Column::Publisher:
         return decodeMaker(header.makerCode);
     case Column::Filename:
+    case Column::ListName:
         break;
     }
     return {};
@@ -80,6 +83,8 @@ std::string_view columnCaption(Column column) {
         return "Size (Mbit)";
     case Column::Publisher:
         return "Publisher";
+    case Column::ListName:
+        return "List Name";
     }
     return {};
 }

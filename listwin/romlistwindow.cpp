@@ -1,5 +1,7 @@
 #include "listwin/romlistwindow.h"
 
+#include "checksumwin/loadedlists.h"
+#include "checksumwin/verification.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/drivelist.h"
@@ -26,7 +28,7 @@ namespace kelvo {
 namespace {
 
 constexpr int kClientWidth = 4680;
-constexpr int kClientHeight = 4200;
+constexpr int kClientHeight = 4560;
 // At most this many unreadable files are named in the report.
 constexpr std::size_t kUnreadableShown = 10;
 
@@ -78,7 +80,8 @@ private:
 
 } // namespace
 
-RomListWindow::RomListWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+RomListWindow::RomListWindow(QWidget* parent, LoadedLists* lists)
+    : QWidget(parent, Qt::Window), lists_(lists) {
     setWindowTitle(QStringLiteral("ROM List Generator"));
     createControls();
     layOutControls();
@@ -102,6 +105,7 @@ void RomListWindow::createControls() {
     option("Label4", "Size (Bytes)", "chkBytes", "Check3", Label4, chkBytes);
     option("Label5", "Size (Mbit)", "chkSize", "Check4", Label5, chkSize);
     option("Label6", "Publisher", "chkPub", "Check6", Label6, chkPub);
+    option("Label7", "List Name", "chkList", "Check7", Label7, chkList);
 
     Drive2 = makeNamed<DriveList>("Drive2", this);
     cmdMake = makeNamed<QPushButton>("cmdMake", this, QStringLiteral("Make List"));
@@ -117,8 +121,8 @@ void RomListWindow::createControls() {
     setAcceptDrops(true);
     txtRom->setAcceptDrops(false);
 
-    QWidget* const order[] = {cmdBack, chkFile, chkHead, chkBytes, chkSize, chkCart,
-                              chkPub,  cmdMake, Dir2,    Drive2,   File2,   txtRom};
+    QWidget* const order[] = {cmdBack, chkFile, chkHead, chkBytes, chkSize, chkCart, chkPub,
+                              chkList, cmdMake, Dir2,    Drive2,   File2,   txtRom};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     cmdBack->setFocus();
@@ -138,22 +142,24 @@ void RomListWindow::layOutControls() {
     layout.place(chkSize, 1200, 1560, 255, 255);
     layout.place(Label6, 120, 1920, 975, 255);
     layout.place(chkPub, 1200, 1920, 255, 255);
+    layout.place(Label7, 120, 2280, 975, 255);
+    layout.place(chkList, 1200, 2280, 255, 255);
     layout.place(Drive2, 1560, 120, 1095, 315);
     layout.place(cmdMake, 1560, 1320, 975, 375);
     layout.place(cmdBack, 1560, 1800, 975, 375);
     // Ends at the client's right edge so its frame stays visible.
     layout.place(Dir2, 2760, 120, kClientWidth - 2760, 2115);
-    layout.place(File2, 120, 2520, 4455, 1065);
-    layout.place(txtRom, 120, 3720, 1215, 285);
-    layout.place(lblStatus, 1440, 3720, 3135, 285);
+    layout.place(File2, 120, 2880, 4455, 1065);
+    layout.place(txtRom, 120, 4080, 1215, 285);
+    layout.place(lblStatus, 1440, 4080, 3135, 285);
 
-    for (QLabel* caption : {Label1, Label2, Label3, Label4, Label5, Label6})
+    for (QLabel* caption : {Label1, Label2, Label3, Label4, Label5, Label6, Label7})
         layout.mustFit(caption, {caption->text()});
     layout.mustFit(cmdMake, {cmdMake->text()});
     layout.mustFit(cmdBack, {cmdBack->text()});
     layout.mustFit(Drive2, {QStringLiteral("/")});
     // A check box shows its square alone.
-    for (QCheckBox* box : {chkFile, chkHead, chkCart, chkBytes, chkSize, chkPub})
+    for (QCheckBox* box : {chkFile, chkHead, chkCart, chkBytes, chkSize, chkPub, chkList})
         layout.mustFit(box, {QString()});
 
     const double scale = layout.fitScale();
@@ -200,6 +206,7 @@ void RomListWindow::reportFailure(const QString& message) {
 }
 
 void RomListWindow::Form_Load() {
+    // List Name reads every image whole: it waits to be asked for.
     for (QCheckBox* box : {chkFile, chkHead, chkCart, chkBytes, chkSize, chkPub})
         box->setChecked(true);
     guarded([this] { File2->setPattern("*.bin"); });
@@ -245,7 +252,8 @@ void RomListWindow::dropEvent(QDropEvent* event) {
 std::vector<Column> RomListWindow::chosenColumns() const {
     const std::pair<const QCheckBox*, Column> options[] = {
         {chkFile, Column::Filename},   {chkHead, Column::Header},   {chkCart, Column::CartId},
-        {chkBytes, Column::SizeBytes}, {chkSize, Column::SizeMbit}, {chkPub, Column::Publisher}};
+        {chkBytes, Column::SizeBytes}, {chkSize, Column::SizeMbit}, {chkPub, Column::Publisher},
+        {chkList, Column::ListName}};
     std::vector<Column> columns;
     for (const auto& [box, column] : options) {
         if (box->isChecked())
@@ -259,17 +267,32 @@ std::string RomListWindow::listFilePath() {
 }
 
 bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
-                                   std::vector<std::string>& unreadable) {
+                                   std::vector<std::string>& unreadable, bool withListNames) {
     // A copy: the lists can change while the progress dialog lets events in
     // (a drive removed moves them), and one run lists one directory.
     const std::vector<std::string> names = File2->names();
     const std::string directory = File2->Path();
     entries.reserve(names.size());
-    DelayedProgress progress(this, QStringLiteral("Reading headers..."), progressDelayMs_);
+    DelayedProgress progress(this,
+                             withListNames ? QStringLiteral("Checking images against the lists...")
+                                           : QStringLiteral("Reading headers..."),
+                             progressDelayMs_);
     std::size_t i = 0;
     // A file another program holds a lease on makes its read wait: the wait
     // shows as this run's progress, and Cancel stops the run.
     const WaitsAsSteps waits([&] { return progress.step(i, names.size()); });
+    std::shared_ptr<const ListSet> lists;
+    HashCache* cache = nullptr;
+    if (withListNames && lists_) {
+        if (!lists_->waitUntilReady([&] { return progress.step(0, names.size()); }))
+            return false;
+        lists = lists_->lists();
+        cache = lists_->cache()->ifOpen();
+    }
+    // Every chunk of a large image read keeps the dialog drawn and Cancel heard.
+    const Progress hashing = [&](std::uint64_t, std::uint64_t) {
+        return progress.step(i, names.size());
+    };
 
     for (; i < names.size(); ++i) {
         if (terminationRequested())
@@ -280,9 +303,15 @@ bool RomListWindow::collectEntries(std::vector<ListEntry>& entries,
         ListEntry& entry = entries.emplace_back();
         entry.name = names[i];
         try {
+            const std::string path = joinPath(directory, names[i]);
             RomHeader header;
-            readHeader(joinPath(directory, names[i]), header);
+            readHeader(path, header);
             entry.header = header;
+            if (withListNames) {
+                const ImageVerdict verdict = verifyImage(path, lists, cache, hashing);
+                if (const ListMatch* match = verdict.first())
+                    entry.listName = match->rom->name;
+            }
         } catch (const FileError& error) {
             if (error.kind() == FileError::Kind::Cancelled)
                 return false;
@@ -306,8 +335,10 @@ void RomListWindow::cmdMake_Click() {
         if (columns.empty()) {
             // The count line alone needs no file read.
             for (const std::string& name : File2->names())
-                entries.push_back({name, std::nullopt});
-        } else if (!collectEntries(entries, unreadable)) {
+                entries.emplace_back(name);
+        } else if (!collectEntries(entries, unreadable,
+                                   std::find(columns.begin(), columns.end(), Column::ListName) !=
+                                       columns.end())) {
             showStatus(QStringLiteral("Cancelled; nothing was written."));
             return;
         }

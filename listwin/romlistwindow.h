@@ -1,11 +1,13 @@
 // The "ROM List Generator" window: browse to a directory of .bin images,
 // tick the columns wanted, and append a list of them to list.txt in the
-// working directory.
+// working directory. The List Name column holds each image against the
+// checksum lists.
 #pragma once
 
 #include "windowkit/progress.h"
 #include "listwin/listfile.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <string>
@@ -21,12 +23,15 @@ namespace kelvo {
 class DirectoryList;
 class DriveList;
 class FileList;
+class LoadedLists;
 
 class RomListWindow : public QWidget {
     Q_OBJECT
 public:
-    // Owned by `parent` and kept above it; created hidden.
-    explicit RomListWindow(QWidget* parent = nullptr);
+    // Owned by `parent` and kept above it; created hidden. The List Name
+    // column's matches come from `lists`, which outlive the window; without
+    // them that column is empty.
+    explicit RomListWindow(QWidget* parent = nullptr, LoadedLists* lists = nullptr);
 
     // The columns ticked, in row order.
     [[nodiscard]] std::vector<Column> chosenColumns() const;
@@ -60,9 +65,11 @@ private:
     void cmdBack_Click();
 
     void driveRemoved(const std::string& root);
-    // Reads every listed file's header; false when the user cancelled or a
+    // Reads every listed file's header (and, for `withListNames`, holds it
+    // against the checksum lists); false when the user cancelled or a
     // termination signal arrived.
-    bool collectEntries(std::vector<ListEntry>& entries, std::vector<std::string>& unreadable);
+    bool collectEntries(std::vector<ListEntry>& entries, std::vector<std::string>& unreadable,
+                        bool withListNames);
     void showStatus(const QString& text);
     void tellNotFollowed(const QString& message);
     template <typename Handler> void guarded(Handler&& handler);
@@ -80,6 +87,8 @@ private:
     QCheckBox* chkSize;
     QLabel* Label6;
     QCheckBox* chkPub;
+    QLabel* Label7;
+    QCheckBox* chkList;
     DriveList* Drive2;
     QPushButton* cmdMake;
     QPushButton* cmdBack;
@@ -89,6 +98,7 @@ private:
     QLabel* lblStatus;
     QString statusFull_;
     int progressDelayMs_ = kProgressAfterMs;
+    QPointer<LoadedLists> lists_;
 };
 
 } // namespace kelvo

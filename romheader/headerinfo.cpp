@@ -114,13 +114,6 @@ std::string gameCodeText(const std::array<std::uint8_t, 4>& code) {
     return text;
 }
 
-std::string makerText(const HeaderInfo& info) {
-    const std::string code = codeText(info.makerCode);
-    if (code.empty())
-        return "none";
-    return info.makerName.empty() ? code + " (unknown)" : code + " - " + info.makerName;
-}
-
 std::string entryPointText(const HeaderInfo& info) {
     if (!info.entryPoint)
         return "not a branch";
@@ -147,6 +140,13 @@ std::optional<std::uint32_t> armBranchTarget(std::uint32_t instruction, std::uin
     if (offset & 0x02000000u)
         offset |= 0xFC000000u;
     return address + 8 + offset;
+}
+
+std::string makerText(const HeaderInfo& info) {
+    const std::string code = codeText(info.makerCode);
+    if (code.empty())
+        return "none";
+    return info.makerName.empty() ? code + " (unknown)" : code + " - " + info.makerName;
 }
 
 std::string_view makerName(std::span<const std::uint8_t, kMakerWidth> makerCode) {

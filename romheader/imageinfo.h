@@ -58,6 +58,8 @@ struct HeaderInfo {
 // The company behind a two-character licensee code ("01" -> "Nintendo");
 // empty when the code is not in the table.
 [[nodiscard]] std::string_view makerName(std::span<const std::uint8_t, kMakerWidth> makerCode);
+// The Maker row's value: "01 - Nintendo", "ZZ (unknown)", or "none" for no code.
+[[nodiscard]] std::string makerText(const HeaderInfo& info);
 
 // ---------------------------------------------------------------------------
 // Save types.

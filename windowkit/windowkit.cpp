@@ -40,14 +40,16 @@ QAccessibleInterface* valueLabelAccessible(const QString&, QObject* object) {
 
 } // namespace
 
-QLabel* makeValueLabel(const char* name, const QString& description, QWidget* parent) {
+QLabel* makeValueLabel(const char* name, const QString& description, QWidget* parent,
+                       QLabel* label) {
     [[maybe_unused]] static const bool factoryInstalled = [] {
         QAccessible::installFactory(valueLabelAccessible);
         return true;
     }();
     // Marked before it joins the window: an active screen reader may ask for
     // its accessible interface at once, and Qt keeps the first one made.
-    auto* label = new QLabel;
+    if (!label)
+        label = new QLabel;
     label->setProperty(kValueLabel, true);
     label->setParent(parent);
     label->setObjectName(QString::fromLatin1(name));

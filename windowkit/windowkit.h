@@ -24,7 +24,10 @@ Widget* makeNamed(const char* name, QWidget* parent, Args&&... args) {
 
 // A label whose text the handlers set from file contents: plain text only,
 // announced by its value, with `description` (its caption) beside it.
-[[nodiscard]] QLabel* makeValueLabel(const char* name, const QString& description, QWidget* parent);
+// `label`, when given, is a label of the caller's own class, made without a
+// parent, that becomes the value label.
+[[nodiscard]] QLabel* makeValueLabel(const char* name, const QString& description, QWidget* parent,
+                                     QLabel* label = nullptr);
 
 // Lets through only what a title can store, so what is typed is exactly what
 // gets written: characters of the one-byte mapping, at most 12. Of what an

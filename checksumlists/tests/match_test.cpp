@@ -2,9 +2,10 @@
 // shared hash, trimmed dumps, and the order of several matches. Hashes come
 // from Python's zlib and hashlib over the same bytes:
 //   a = bytes((i * 7 + 3) & 0xFF for i in range(3000)); a + b'\xff' * 1096; a + b'\x00' * 1096
+#include "checksumlists/listdetails.h"
 #include "checksumlists/match.h"
-#include "romheader/imageedit.h"
 #include "checksumlists/tests/listtest.h"
+#include "romheader/imageedit.h"
 
 namespace {
 
@@ -181,6 +182,25 @@ TEST(MatchTexts, StatusWordsAndDescription) {
     ASSERT_FALSE(trimmed.empty());
     EXPECT_EQ(matchDescription(trimmed.front()),
               "Trimmed: pff.gba in Trims, padded to 4096 bytes with 0xFF (CRC32 agreed)");
+}
+
+// Image Details' last rows and the words scripts read, as the windows and
+// the command line show them.
+TEST(MatchTexts, DetailRowsAndStatusWords) {
+    std::string rows;
+    for (const bool loaded : {true, false}) {
+        const auto matches = matchImage(ListSet({kFirst, kSecond}), kImage, "a.gba");
+        for (const DetailRow& row :
+             listDetailRows(loaded ? matches : std::vector<ListMatch>{}, loaded))
+            rows += row.caption + "=" + row.value + ";";
+    }
+    EXPECT_EQ(rows, "List status=Verified;List name=a.gba;List=Second 2;"
+                    "List status=No lists loaded;List name=;List=;");
+    std::string words;
+    for (const ListStatus status : {ListStatus::Verified, ListStatus::Good, ListStatus::Trimmed,
+                                    ListStatus::BadDump, ListStatus::NotListed})
+        words += std::string(statusWord(status)) + " ";
+    EXPECT_EQ(words, "verified good trimmed baddump unknown ");
 }
 
 // Python: zlib.crc32(b'\xff' * n), zlib.crc32(b'\x00' * n).

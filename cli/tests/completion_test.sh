@@ -8,7 +8,7 @@ source /usr/share/bash-completion/bash_completion 2>/dev/null ||
 source "$1"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work" && touch a.gba b.agb notes.txt && mkdir dir
+cd "$work" && touch a.gba b.agb notes.txt l.dat z.zip && mkdir dir
 
 failures=0
 row() {
@@ -28,12 +28,17 @@ row() {
     fi
 }
 
-row "kelvo-gba-cli " "fix info pad repair trim"
+row "kelvo-gba-cli " "fix info pad rename-to-list repair trim verify"
 row "kelvo-gba-cli --" "--help --version"
-row "kelvo-gba-cli info --" "--header --help --json"
+row "kelvo-gba-cli info --" "--dat --header --help --json"
+row "kelvo-gba-cli rename-to-list -" "--dat --dry-run --help"
+row "kelvo-gba-cli info --dat " "dir l.dat z.zip"
 row "kelvo-gba-cli fix -" "--dry-run --help -c -m -p -r -t"
 row "kelvo-gba-cli pad --byte " "0x00 0xFF"
 row "kelvo-gba-cli trim " "a.gba b.agb dir"
 row "kelvo-gba-cli repair -- -" ""
+row "kelvo-gba-cli verify -" "--dat --help --json --recursive -r"
+row "kelvo-gba-cli verify --dat " "dir l.dat z.zip"
+row "kelvo-gba-cli verify -r " "a.gba b.agb dir z.zip"
 ((failures == 0)) && echo "all completions offered"
 exit $((failures > 0))

@@ -704,7 +704,13 @@ void HeaderWindowTest::failedClickIsReportedAndWindowStaysUsable() {
     QTest::mouseClick(child<QPushButton>("cmdEdit"), Qt::LeftButton);
     QCOMPARE(readBytes(path("other.gba")), other);
     QVERIFY(!child<QPushButton>("cmdRen")->isEnabled());
-    const char* const writers[] = {"cmdEdit", "cmdRen", "actRepairHeader"};
+    const char* const writers[] = {"cmdEdit",
+                                   "cmdRen",
+                                   "actRepairHeader",
+                                   "actTrimPadding",
+                                   "actPadToPowerOfTwo",
+                                   "actRenameToList",
+                                   "actRestorePadding"};
     for (const char* name : writers) {
         answerNextMessageBox(QMessageBox::Ok);
         if (auto* button = window->findChild<QPushButton*>(name)) {
@@ -927,6 +933,7 @@ void HeaderWindowTest::imageDetailsShowsEveryRow() {
         {"CRC32", "559be2ed"},
         {"SHA-256", "df34d4d6e8dbca365b9fd3aa493a272a76ea7d6ede36fc5cf3b84a56dadb59b4"},
         {"Padding", padding},
+        {"List status", "No lists loaded"},
     };
     auto* form = dialog->findChild<QFormLayout*>();
     for (const auto& [caption, value] : expected) {
@@ -947,8 +954,8 @@ void HeaderWindowTest::imageDetailsShowsEveryRow() {
 
     QTest::mouseClick(dialog->findChild<QPushButton*>("copyAll"), Qt::LeftButton);
     const QStringList lines = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 18);
-    QCOMPARE(window->statusText(), QStringLiteral("Copied 18 rows to the clipboard."));
+    QCOMPARE(lines.size(), 21);
+    QCOMPARE(window->statusText(), QStringLiteral("Copied 21 rows to the clipboard."));
     QCOMPARE(lines.at(13), QStringLiteral("CRC32: 559be2ed"));
     QTest::mouseClick(dialog->findChild<QPushButton*>("close"), Qt::LeftButton);
     QVERIFY(!dialog->isVisible());

@@ -81,6 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
                               {{"gone.bin", std::nullopt}},
                               "Filename\tHeader\tCart ID\tSize (Bytes)\tSize (Mbit)\tPublisher\r\n"
                               "gone.bin\t\t\t\t\t\r\n 1 \r\n"},
+                    BlockCase{"the list name comes last, empty where nothing matched",
+                              {Column::ListName, Column::Filename},
+                              {{"a.bin", std::nullopt, "A (World).gba"}, {"b.bin"}},
+                              "Filename\tList Name\r\na.bin\tA (World).gba\r\nb.bin\t\r\n"
+                              " 2 \r\n"},
                     BlockCase{"tabs and line breaks inside values become blanks",
                               {Column::Filename, Column::Header},
                               {{"tab\tname.bin", headerOf("A\tB\rC\nD", "AA", "01", 0)}},

@@ -1,5 +1,7 @@
 // Drives the ROM list window and its opening from the header window with
 // real events, in a fresh temporary working directory.
+#include "checksumwin/loadedlists.h"
+#include "checksumwin/tests/listfixtures.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/filelist.h"
@@ -48,6 +50,8 @@ private slots:
     void countsOnlyBinFiles();
     void columnsFollowTheOptions_data();
     void columnsFollowTheOptions();
+    void listNameColumn_data();
+    void listNameColumn();
     void captionClickTogglesItsBox_data();
     void captionClickTogglesItsBox();
     void unreadableFileKeepsItsRowAndIsReported();
@@ -117,6 +121,8 @@ void RomListWindowTest::startState() {
     QCOMPARE(window->windowTitle(), QStringLiteral("ROM List Generator"));
     for (const char* name : kBoxes)
         QVERIFY2(child<QCheckBox>(name)->isChecked(), name);
+    QVERIFY2(!child<QCheckBox>("chkList")->isChecked() && child<QCheckBox>("chkList")->isEnabled(),
+             "List Name starts unticked and enabled");
     QCOMPARE(child<FileList>("File2")->Pattern(), std::string("*.bin"));
     QCOMPARE(child<DirectoryList>("Dir2")->Path(), dir->path().toStdString());
     QCOMPARE(child<FileList>("File2")->names(),
@@ -176,6 +182,47 @@ void RomListWindowTest::columnsFollowTheOptions() {
         setBox(name, ticked.contains(QString::fromLatin1(name)));
     pressMake();
     QCOMPARE(listFile(), expected);
+}
+
+void RomListWindowTest::listNameColumn_data() {
+    QTest::addColumn<QStringList>("ticked");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("ticked, last") << QStringList{"chkList", "chkFile"}
+                                  << QByteArray("Filename\tList Name\r\ncapcom.bin\t\r\n"
+                                                "good.bin\tGood Game (World).gba\r\n"
+                                                "sample.bin\t\r\n"
+                                                "verified.bin\tVerified Game (World).gba\r\n"
+                                                " 4 \r\n");
+    QTest::newRow("unticked, as without lists")
+        << QStringList{"chkFile"}
+        << QByteArray("Filename\r\ncapcom.bin\r\ngood.bin\r\nsample.bin\r\nverified.bin\r\n"
+                      " 4 \r\n");
+}
+
+// The files' contents match, whatever their names.
+void RomListWindowTest::listNameColumn() {
+    QFETCH(QStringList, ticked);
+    QFETCH(QByteArray, expected);
+    writeImage(path("good.bin"), {.title = "GOOD", .size = 65536});
+    writeImage(path("verified.bin"), {.title = "VERIFIED", .size = 65536});
+    writeText(path("test.dat"), kTestList);
+    writeText(path("checksum-lists"), qPrintable(path("test.dat") + "\n"));
+    window.reset();
+    LoadedLists lists(path("checksum-lists").toStdString(), path("hashes.sqlite3").toStdString());
+    window = std::make_unique<RomListWindow>(nullptr, &lists);
+    window->show();
+    for (const char* name : kBoxes)
+        setBox(name, ticked.contains(QString::fromLatin1(name)));
+    setBox("chkList", ticked.contains("chkList"));
+    window->setProgressDelay(0);
+    ProgressWatcher watcher(false);
+    pressMake(); // the lists are read meanwhile
+    QCOMPARE(listFile(), expected);
+    if (ticked.contains("chkList")) {
+        QVERIFY(watcher.shown > 0 && watcher.hadCancelButton);
+        QVERIFY(!lists.loading());
+    }
+    window.reset();
 }
 
 void RomListWindowTest::captionClickTogglesItsBox_data() {
@@ -400,13 +447,13 @@ void RomListWindowTest::everyCaptionFits() {
         QVERIFY2(button->fontMetrics().horizontalAdvance(button->text()) <= contents.width(),
                  qPrintable(button->objectName()));
     }
-    for (const char* name : kBoxes) {
-        auto* box = child<QCheckBox>(name);
+    for (QCheckBox* box : window->findChildren<QCheckBox*>()) {
+        const QByteArray name = box->objectName().toLatin1();
         QStyleOptionButton option;
         option.initFrom(box);
         const QRect indicator =
             box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
-        QVERIFY2(box->rect().contains(indicator), name);
+        QVERIFY2(box->rect().contains(indicator), name.constData());
     }
     for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         QVERIFY2(window->rect().contains(w->geometry()), qPrintable(w->objectName()));
@@ -421,8 +468,9 @@ void RomListWindowTest::framesDrawnWhole() {
 void RomListWindowTest::tabOrderFollowsTheLayout() {
     QApplication::setActiveWindow(window.get());
     child<QPushButton>("cmdBack")->setFocus();
-    const char* const order[] = {"chkFile", "chkHead", "chkBytes", "chkSize", "chkCart", "chkPub",
-                                 "cmdMake", "Dir2",    "Drive2",   "File2",   "txtRom",  "cmdBack"};
+    const char* const order[] = {"chkFile", "chkHead", "chkBytes", "chkSize", "chkCart",
+                                 "chkPub",  "chkList", "cmdMake",  "Dir2",    "Drive2",
+                                 "File2",   "txtRom",  "cmdBack"};
     for (const char* name : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget* focus = QApplication::focusWidget();
