@@ -2,17 +2,17 @@
 
 #include "checksumwin/imagecheck.h"
 #include "headerwin/elidedlabel.h"
+#include "headerwin/wrappingbutton.h"
+#include "romheader/imageinfo.h"
+#include "romheader/termination.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
+#include "windowkit/directorywatch.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/failure.h"
 #include "windowkit/filelist.h"
 #include "windowkit/twipslayout.h"
 #include "windowkit/windowkit.h"
-#include "headerwin/wrappingbutton.h"
-#include "romheader/imageinfo.h"
-#include "romheader/termination.h"
-#include "windowkit/directorywatch.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,7 +23,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRawFont>
 #include <QStatusBar>
+
+#include <algorithm>
+#include <vector>
 
 namespace kelvo {
 
@@ -45,18 +49,57 @@ QLabel* makeValue(const char* name, const QLabel* caption, QWidget* parent) {
 // Images up to 4 GiB.
 constexpr std::int64_t kLargestShownImage = std::int64_t(4) << 30;
 
-// The character a header byte can show widest in `metrics`' font, a control
-// byte showing as U+FFFD. Measured one character at a time: no shaping.
-QChar widestCharacter(const QFontMetrics& metrics) {
-    QChar widest = QChar::ReplacementCharacter;
-    int widestAdvance = metrics.horizontalAdvance(widest);
+// The font's own advance, in pixels, of each of `characters` (none when the
+// font carries no horizontal metrics table), read from the font's tables
+// rather than by loading every glyph: loading, with hinting, costs more than
+// the rest of the window's layout together. A character the font lacks reads
+// as -1 (another font draws it).
+std::vector<qreal> designAdvances(const QFont& font, const QString& characters) {
+    const QRawFont raw = QRawFont::fromFont(font);
+    const QByteArray hhea = raw.isValid() ? raw.fontTable("hhea") : QByteArray();
+    const QByteArray hmtx = raw.isValid() ? raw.fontTable("hmtx") : QByteArray();
+    if (hhea.size() < 36 || hmtx.size() < 4 || raw.unitsPerEm() <= 0)
+        return {};
+    const auto u16 = [](const QByteArray& table, qsizetype at) {
+        return int(std::uint8_t(table[at])) << 8 | int(std::uint8_t(table[at + 1]));
+    };
+    const int longMetrics = std::min<qsizetype>(u16(hhea, 34), hmtx.size() / 4);
+    if (longMetrics <= 0)
+        return {};
+    const qreal scale = raw.pixelSize() / raw.unitsPerEm();
+    std::vector<qreal> advances;
+    for (const quint32 glyph : raw.glyphIndexesForString(characters)) {
+        const int metric = std::min<int>(int(glyph), longMetrics - 1);
+        advances.push_back(glyph == 0 ? -1 : u16(hmtx, 4 * qsizetype(metric)) * scale);
+    }
+    return advances;
+}
+
+// The character a header byte can show widest in `label`'s font, a control
+// byte showing as U+FFFD. Measured one character at a time: no shaping. The
+// font's tables narrow the field to the few characters within two pixels of
+// the widest (hinting moves an advance by less); only those, and any the
+// font lacks, are measured as drawn.
+QChar widestCharacter(const QLabel* label) {
+    QString characters(1, QChar::ReplacementCharacter);
     for (int byte = 0x20; byte <= 0xFF; ++byte) {
         const char32_t ch = decodeByte(std::uint8_t(byte));
-        if (ch > 0xFFFF)
+        // A control character shows as U+FFFD (see printable()).
+        if (ch <= 0xFFFF && QChar(char16_t(ch)).category() != QChar::Other_Control)
+            characters.append(QChar(char16_t(ch)));
+    }
+    const std::vector<qreal> design = designAdvances(label->font(), characters);
+    const bool narrowed = design.size() == std::size_t(characters.size());
+    const qreal widestDesign = narrowed ? *std::max_element(design.begin(), design.end()) : 0;
+
+    const QFontMetrics metrics = label->fontMetrics();
+    QChar widest = QChar::ReplacementCharacter;
+    int widestAdvance = metrics.horizontalAdvance(widest);
+    for (qsizetype i = 1; i < characters.size(); ++i) {
+        if (narrowed && design[std::size_t(i)] >= 0 && design[std::size_t(i)] < widestDesign - 2)
             continue;
-        if (const int advance = metrics.horizontalAdvance(QChar(char16_t(ch)));
-            advance > widestAdvance) {
-            widest = QChar(char16_t(ch));
+        if (const int advance = metrics.horizontalAdvance(characters[i]); advance > widestAdvance) {
+            widest = characters[i];
             widestAdvance = advance;
         }
     }
@@ -207,7 +250,7 @@ void HeaderWindow::layOutControls() {
                       lblsizemb->fontMetrics())});
     layout.mustFit(lbladv, {QStringLiteral("A - Yes"), QStringLiteral("No")});
     // Any byte can be a letter of a code; the value labels share one font.
-    const QChar widest = widestCharacter(lblid->fontMetrics());
+    const QChar widest = widestCharacter(lblid);
     layout.mustFit(lblterritory, territoryNames() << QString(widest));
     layout.mustFit(lblid, {QString(2, widest)});
     layout.mustFit(lblman, {QStringLiteral("01 - Nintendo"), QStringLiteral("08 - Capcom"),
