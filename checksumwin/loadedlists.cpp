@@ -89,10 +89,15 @@ void LoadedLists::start() {
     started_ = true;
     for (Held& held : held_)
         read(held, true);
-    worker_.post([this, cache = cache_] {
-        (void)cache->open();
-        QMetaObject::invokeMethod(this, &LoadedLists::tellCacheProblem, Qt::QueuedConnection);
-    });
+    // With lists, every image shown is hashed through the cache: open it now,
+    // so that a problem with it is told at start. Without, it waits for the
+    // first image hashed (Image Details), and a start touches no database.
+    if (!held_.empty()) {
+        worker_.post([this, cache = cache_] {
+            (void)cache->open();
+            QMetaObject::invokeMethod(this, &LoadedLists::tellCacheProblem, Qt::QueuedConnection);
+        });
+    }
     if (!startProblem_.isEmpty())
         emit problem(startProblem_);
     if (held_.empty())
