@@ -65,25 +65,7 @@ std::vector<Entry> entries(std::int64_t n) {
 }
 
 void makeXml(const ScratchDir& dir, std::int64_t n) {
-    std::ofstream out(dir.file("list.dat"), std::ios::binary);
-    out << "<?xml version=\"1.0\"?>\n"
-           "<!DOCTYPE datafile PUBLIC \"-//Logiqx//DTD ROM Management Datafile//EN\" "
-           "\"http://www.logiqx.com/Dats/datafile.dtd\">\n"
-           "<datafile>\n\t<header>\n\t\t<name>Nintendo - Game Boy Advance</name>\n"
-           "\t\t<description>Nintendo - Game Boy Advance</description>\n"
-           "\t\t<version>20260801-000000</version>\n\t\t<author>bench</author>\n"
-           "\t\t<homepage>No-Intro</homepage>\n\t</header>\n";
-    std::int64_t id = 0;
-    for (const Entry& e : entries(n)) {
-        out << "\t<game name=\"" << e.game << "\" id=\"" << id++ << "\">\n\t\t<description>"
-            << e.game << "</description>\n\t\t<rom name=\"" << e.game << ".gba\" size=\"" << e.size
-            << "\" crc=\"" << e.crc << "\" md5=\"" << e.md5 << "\" sha1=\"" << e.sha1
-            << "\" sha256=\"" << e.sha256 << "\"";
-        if (*e.status)
-            out << " status=\"" << e.status << "\"";
-        out << " serial=\"" << e.serial << "\"/>\n\t</game>\n";
-    }
-    out << "</datafile>\n";
+    writeChecksumListXml(dir.file("list.dat"), n);
 }
 
 void makeClrmamepro(const ScratchDir& dir, std::int64_t n) {
@@ -194,6 +176,29 @@ template <bool Xml> void loadList(benchmark::State& state) {
 }
 
 } // namespace
+
+// A Logiqx XML list at `path` shaped like No-Intro's Game Boy Advance list.
+void writeChecksumListXml(const std::string& path, std::int64_t n) {
+    std::ofstream out(path, std::ios::binary);
+    out << "<?xml version=\"1.0\"?>\n"
+           "<!DOCTYPE datafile PUBLIC \"-//Logiqx//DTD ROM Management Datafile//EN\" "
+           "\"http://www.logiqx.com/Dats/datafile.dtd\">\n"
+           "<datafile>\n\t<header>\n\t\t<name>Nintendo - Game Boy Advance</name>\n"
+           "\t\t<description>Nintendo - Game Boy Advance</description>\n"
+           "\t\t<version>20260801-000000</version>\n\t\t<author>bench</author>\n"
+           "\t\t<homepage>No-Intro</homepage>\n\t</header>\n";
+    std::int64_t id = 0;
+    for (const Entry& e : entries(n)) {
+        out << "\t<game name=\"" << e.game << "\" id=\"" << id++ << "\">\n\t\t<description>"
+            << e.game << "</description>\n\t\t<rom name=\"" << e.game << ".gba\" size=\"" << e.size
+            << "\" crc=\"" << e.crc << "\" md5=\"" << e.md5 << "\" sha1=\"" << e.sha1
+            << "\" sha256=\"" << e.sha256 << "\"";
+        if (*e.status)
+            out << " status=\"" << e.status << "\"";
+        out << " serial=\"" << e.serial << "\"/>\n\t</game>\n";
+    }
+    out << "</datafile>\n";
+}
 
 void registerChecksumListBenchmarks() {
     const std::int64_t n = smokeRun() ? 37 : 3700;

@@ -57,6 +57,9 @@ using MakeEntries = void (*)(const ScratchDir& dir, std::int64_t n);
 void writeImage(const std::string& path, std::int64_t size, std::string_view title = "SAMPLE TITLE",
                 std::string_view gameCode = "AXYE", std::string_view maker = "01");
 void writeEmptyFile(const std::string& path);
+// A Logiqx XML checksum list of `n` entries at `path`, shaped like No-Intro's
+// Game Boy Advance list (long names, all five figures, some statuses).
+void writeChecksumListXml(const std::string& path, std::int64_t n);
 // A name as found in a collection, "Sample Game 000042 (Europe)" + suffix;
 // the words vary with `index` so sorting has work to do.
 [[nodiscard]] std::string collectionName(std::size_t index, std::string_view suffix);
