@@ -34,7 +34,10 @@ void showOneHeader(benchmark::State& state) {
         RomHeader header;
         readHeader(path, header);
         shown.sizeMbit = megabitText(header.sizeMbit);
-        shown.sizeMb = megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString());
+        std::string decimalPoint; // as the window: asked for only when there is a fraction
+        if (header.sizeMbit % 8 != 0)
+            decimalPoint = QLocale().decimalPoint().toStdString();
+        shown.sizeMb = megabyteText(header.sizeMbit, decimalPoint);
         shown.title = visibleText(header.title);
         shown.cartId = visibleText(header.cartId);
         shown.maker = decodeMaker(header.makerCode);

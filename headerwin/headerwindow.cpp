@@ -27,6 +27,7 @@
 #include <QStatusBar>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace kelvo {
@@ -525,8 +526,12 @@ void HeaderWindow::File1_Click() {
 
 void HeaderWindow::showHeader() {
     lblsizembit->setText(fromUtf8(megabitText(header.sizeMbit)));
-    lblsizemb->setText(
-        fromUtf8(megabyteText(header.sizeMbit, QLocale().decimalPoint().toStdString())));
+    // Most images are whole megabytes: the locale is asked for its decimal
+    // point only when the figure has a fraction.
+    std::string decimalPoint;
+    if (header.sizeMbit % 8 != 0)
+        decimalPoint = QLocale().decimalPoint().toStdString();
+    lblsizemb->setText(fromUtf8(megabyteText(header.sizeMbit, decimalPoint)));
     txtheader->setText(fromUtf8(visibleText(header.title)));
     lblid->setText(printable(fromUtf8(codeText(header.cartId))));
     lblman->setText(printable(fromUtf8(decodeMaker(header.makerCode))));
