@@ -24,6 +24,7 @@ QVariant CheckTableModel::data(const QModelIndex& index, int role) const {
     const std::size_t row = std::size_t(index.row());
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::ToolTipRole: // a cell cut off by its column's width
         return cells_[row][std::size_t(index.column())];
     case kSortRole:
         if (index.column() == kSizeColumn) // an unknown size sorts first

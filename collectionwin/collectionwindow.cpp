@@ -32,6 +32,7 @@ namespace {
 // work, so 10,000 rows answered by the cache at once never stall the window.
 constexpr std::size_t kRowsPerSlice = 250;
 constexpr int kProgressIntervalMs = 250;
+constexpr int kRowsFitted = 100;
 constexpr int kProgressSteps = 1000;
 
 } // namespace
@@ -43,7 +44,6 @@ CollectionWindow::CollectionWindow(QWidget* parent, LoadedLists* lists)
     layOutControls();
     connectHandlers();
     setRunning(false);
-    showSummary();
 }
 
 CollectionWindow::~CollectionWindow() {
@@ -127,7 +127,10 @@ void CollectionWindow::layOutControls() {
     how->addStretch(1);
     how->addWidget(cmdCheck);
 
-    auto* progress = new QHBoxLayout;
+    // One row, shown only while a check runs.
+    progressRow_ = new QWidget(this);
+    auto* progress = new QHBoxLayout(progressRow_);
+    progress->setContentsMargins(0, 0, 0, 0);
     progress->addWidget(barProgress, 1);
     progress->addWidget(lblProgress, 2);
     progress->addWidget(cmdCancel);
@@ -143,7 +146,7 @@ void CollectionWindow::layOutControls() {
     all->addLayout(where);
     all->addLayout(how);
     all->addWidget(tblRows, 1);
-    all->addLayout(progress);
+    all->addWidget(progressRow_);
     all->addWidget(lblSummary);
     all->addLayout(actions);
 
@@ -229,6 +232,7 @@ void CollectionWindow::check() {
     options.trustArchiveChecksums = chkTrustArchives->isChecked();
     model_->clear();
     pending_.clear();
+    lblSummary->clear();
     start(std::move(options), {});
 }
 
@@ -296,7 +300,6 @@ void CollectionWindow::cancel() {
     if (waiting_) {
         waiting_ = false;
         setRunning(false);
-        showSummary();
         emit checkEnded();
         return;
     }
@@ -340,7 +343,11 @@ void CollectionWindow::showPending() {
         slice.push_back(std::move(pending_.front()));
         pending_.pop_front();
     }
+    // The columns follow the first rows' widths; later ones wait for the end.
+    const bool early = model_->rowCount() < kRowsFitted && !slice.empty();
     model_->append(std::move(slice));
+    if (early)
+        fitColumns();
     if (!pending_.empty()) {
         if (!drainPosted_) {
             drainPosted_ = true;
@@ -364,6 +371,7 @@ void CollectionWindow::finish() {
     finishing_ = false;
     progressTimer_->stop();
     setRunning(false);
+    fitColumns();
     tblRows->clearSelection();
     tblRows->setCurrentIndex({});
     showSummary();
@@ -384,9 +392,23 @@ void CollectionWindow::showProgress() {
         barProgress->setValue(
             int(double(progress.bytesDone) / double(progress.bytesTotal) * kProgressSteps));
     }
+    if (run_->targets.empty() && model_->rowCount() > 0)
+        showSummary();       // of the rows so far
     if (!progress.cancelled) // "Cancelling..." stays until the end
         lblProgress->setText(
             fromUtf8(progressText(progress, double(run_->clock.nsecsElapsed()) / 1e9)));
+}
+
+void CollectionWindow::fitColumns() {
+    // A long cell (a save type's explanation, a deep path) is cut off
+    // rather than widening its column past this; its tooltip shows it whole.
+    const int widest = fontMetrics().averageCharWidth() * 36;
+    QHeaderView* header = tblRows->horizontalHeader();
+    for (int column = 0; column < header->count(); ++column) {
+        tblRows->resizeColumnToContents(column);
+        if (column != int(CheckColumn::Sha1) && header->sectionSize(column) > widest)
+            header->resizeSection(column, widest);
+    }
 }
 
 void CollectionWindow::showSummary() {
@@ -398,9 +420,7 @@ void CollectionWindow::setRunning(bool running) {
              txtDirectory, cmdBrowse, chkSubdirectories, chkTrustArchives, cmdCheck, cmdRepair,
              cmdRename, cmdExport})
         control->setEnabled(!running);
-    barProgress->setVisible(running);
-    lblProgress->setVisible(running);
-    cmdCancel->setVisible(running);
+    progressRow_->setVisible(running);
     cmdCancel->setEnabled(running);
     if (running) {
         barProgress->setRange(0, 0);

@@ -89,6 +89,8 @@ private:
     void showPending();
     void finish();
     void showProgress();
+    // Sizes the columns to what they show, within reason.
+    void fitColumns();
     void showSummary();
     void setRunning(bool running);
     void openRow(const QModelIndex& index);
@@ -110,6 +112,7 @@ private:
     QPushButton* cmdCheck;
     QTableView* tblRows;
     QLabel* lblSummary;
+    QWidget* progressRow_;
     QProgressBar* barProgress;
     QLabel* lblProgress;
     QPushButton* cmdCancel;
