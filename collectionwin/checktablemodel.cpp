@@ -47,13 +47,21 @@ QVariant CheckTableModel::headerData(int section, Qt::Orientation orientation, i
     return QString::fromUtf8(caption.data(), qsizetype(caption.size()));
 }
 
+void CheckTableModel::reserve(std::size_t rows) {
+    if (rows <= rows_.capacity())
+        return;
+    // At least doubled, so that a count that grows a little at a time does
+    // not move the rows each time.
+    rows = std::max(rows, 2 * rows_.capacity());
+    rows_.reserve(rows);
+    cells_.reserve(rows);
+}
+
 void CheckTableModel::append(std::vector<CheckRow>&& rows) {
     if (rows.empty())
         return;
     const int first = int(rows_.size());
     beginInsertRows({}, first, first + int(rows.size()) - 1);
-    rows_.reserve(rows_.size() + rows.size());
-    cells_.reserve(cells_.size() + rows.size());
     for (CheckRow& row : rows) {
         cells_.push_back(cellsOf(row));
         rows_.push_back(std::move(row));

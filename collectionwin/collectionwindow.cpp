@@ -30,7 +30,7 @@ namespace {
 
 // Rows put in the table per turn of the event loop: a few milliseconds of
 // work, so 10,000 rows answered by the cache at once never stall the window.
-constexpr std::size_t kRowsPerSlice = 250;
+constexpr std::size_t kRowsPerSlice = 100;
 constexpr int kProgressIntervalMs = 250;
 constexpr int kRowsFitted = 100;
 constexpr int kProgressSteps = 1000;
@@ -91,6 +91,9 @@ void CollectionWindow::createControls() {
     tblRows->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     tblRows->setSortingEnabled(true);
     tblRows->horizontalHeader()->setHighlightSections(false);
+    // Fitting a column measures the rows shown and this many more, not all
+    // 10,000: measuring them all stalls the window for tens of milliseconds.
+    tblRows->horizontalHeader()->setResizeContentsPrecision(kRowsFitted);
 
     lblSummary = makeNamed<QLabel>("lblSummary", this);
     lblSummary->setTextFormat(Qt::PlainText);
@@ -285,6 +288,7 @@ void CollectionWindow::startWhenReady() {
     run_ = std::make_unique<Run>();
     run_->targets = std::move(waitingTargets_);
     CheckOptions options = std::move(waitingOptions_);
+    options.background = true; // the window's thread first: it never stalls
     options.rowsWaiting = [this] {
         QMetaObject::invokeMethod(this, &CollectionWindow::drain, Qt::QueuedConnection);
     };
@@ -331,6 +335,9 @@ void CollectionWindow::drain() {
             model_->replace(target, std::move(row));
         }
     } else {
+        // The walk runs ahead of the workers: its count is known early, so
+        // the table's room is made while it holds few rows.
+        model_->reserve(std::size_t(run_->check->progress().filesTotal));
         std::move(rows.begin(), rows.end(), std::back_inserter(pending_));
     }
     showPending();
