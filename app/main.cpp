@@ -41,7 +41,8 @@ struct Options {
         parser.addOption(dat);
         parser.addPositionalArgument(
             QStringLiteral("PATH"),
-            QStringLiteral("An image to open as if clicked, or a directory to start in."),
+            QStringLiteral("An image to open as if clicked, a directory to start in, or a .zip "
+                           "archive to check in the Check Collection window."),
             QStringLiteral("[PATH]"));
     }
 };
