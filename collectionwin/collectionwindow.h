@@ -63,6 +63,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Fitting a column measures the rows in view and this many more.
+    static constexpr int kRowsFitted = 100;
+
     // A check under way: the whole directory, or the files just repaired.
     struct Run {
         std::unique_ptr<CollectionCheck> check;
@@ -77,6 +80,7 @@ private:
     void connectHandlers();
 
     void browse();
+    // Running a check (checkrun.cpp).
     void check();
     void cancel();
     // Starts what waits once the lists are loaded and the cache is open.

