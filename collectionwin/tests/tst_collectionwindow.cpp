@@ -92,6 +92,7 @@ private slots:
     void exportReport();
     void progressText_data();
     void progressText();
+    void framesDrawnWhole();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -518,6 +519,26 @@ void CollectionWindowTest::progressText() {
                                  .bytesTotal = figures[3],
                                  .counting = counting};
     QCOMPARE(QString::fromStdString(kelvo::progressText(progress, seconds)), text);
+}
+
+// Run at each display scale too (see CMakeLists.txt): no caption cut off,
+// and every frame drawn whole. At a fractional device pixel ratio the
+// table's frame is left out: the window is resizable, so the table lands on
+// fractions of a device pixel, where Qt paints its contents over one side
+// of its frame.
+void CollectionWindowTest::framesDrawnWhole() {
+    alone = std::make_unique<CollectionWindow>();
+    alone->show();
+    QVERIFY(QTest::qWaitForWindowExposed(alone.get()));
+    alone->setDirectory(path("games").toStdString());
+    runCheck(alone.get());
+    for (const QPushButton* button : alone->findChildren<QPushButton*>())
+        QVERIFY2(!button->isVisible() || button->width() >= button->sizeHint().width(),
+                 qPrintable(button->text()));
+    if (alone->devicePixelRatioF() != std::floor(alone->devicePixelRatioF()))
+        child<QTableView>("tblRows")->setObjectName(QString()); // not judged
+    const QString unframed = unframedControls(alone.get());
+    QVERIFY2(unframed.isEmpty(), qPrintable(unframed));
 }
 
 QTEST_MAIN(CollectionWindowTest)
