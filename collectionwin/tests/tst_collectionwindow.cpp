@@ -347,12 +347,15 @@ void CollectionWindowTest::archiveOpensTheWindow() {
 
 void CollectionWindowTest::repairHeaders_data() {
     QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::newRow("confirmed") << QMessageBox::Yes;
-    QTest::newRow("declined") << QMessageBox::No;
+    QTest::addColumn<bool>("replaced"); // by another file while the question was open
+    QTest::newRow("confirmed") << QMessageBox::Yes << false;
+    QTest::newRow("declined") << QMessageBox::No << false;
+    QTest::newRow("file replaced meanwhile") << QMessageBox::Yes << true;
 }
 
 void CollectionWindowTest::repairHeaders() {
     QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(bool, replaced);
     QVERIFY(QDir(dir->path()).mkpath("fix"));
     writeImage(path("fix/fixme.gba"),
                {.title = "FIXME", .size = 4096, .validCheck = false, .logo = true});
@@ -367,8 +370,13 @@ void CollectionWindowTest::repairHeaders() {
     QCOMPARE(child<QLabel>("lblSummary")->text(),
              QStringLiteral("4 images; 3 headers to repair; 1 duplicate."));
 
-    QString asked;
-    answerNextMessageBox(answer, &asked);
+    QString asked, failed;
+    const auto replace = [&] {
+        QVERIFY(QFile::copy(path("fix/fixme.gba"), path("fix/copy.gba")));
+        QCOMPARE(::rename(qPrintable(path("fix/copy.gba")), qPrintable(path("fix/fixme.gba"))), 0);
+        answerNextMessageBox(QMessageBox::Ok, &failed);
+    };
+    answerNextMessageBox(answer, &asked, replaced ? std::function<void()>(replace) : nullptr);
     QSignalSpy ended(alone.get(), &CollectionWindow::checkEnded);
     QTest::mouseClick(child<QPushButton>("cmdRepair"), Qt::LeftButton);
     QVERIFY2(asked.startsWith("Repair the headers of 1 file?") &&
@@ -378,6 +386,14 @@ void CollectionWindowTest::repairHeaders() {
                  !asked.contains("fine.gba"),
              qPrintable(asked));
     const std::vector<std::uint8_t> after = readBytes(path("fix/fixme.gba"));
+    if (replaced) { // not written, and told with the path
+        QTRY_VERIFY(!failed.isEmpty());
+        QVERIFY2(failed.startsWith("1 file could not be repaired:") &&
+                     failed.contains(path("fix/fixme.gba")),
+                 qPrintable(failed));
+        QVERIFY(after == before);
+        return;
+    }
     if (answer == QMessageBox::No) {
         QVERIFY(after == before);
         QCOMPARE(ended.size(), 0);
