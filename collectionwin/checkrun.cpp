@@ -7,6 +7,7 @@
 #include "collection/summary.h"
 #include "collectionwin/checktablemodel.h"
 #include "collectionwin/progresstext.h"
+#include "windowkit/failure.h"
 #include "windowkit/windowkit.h"
 
 #include <QCheckBox>
@@ -103,8 +104,18 @@ void CollectionWindow::startWhenReady() {
     };
     finishing_ = false;
     run_->clock.start();
-    run_->check = std::make_unique<CollectionCheck>(std::move(options), std::move(lists),
-                                                    cache_ ? cache_->ifOpen() : nullptr);
+    // Reached from the lists' signal too: a failure to start (no thread to
+    // be had) is told here, never thrown through the event loop.
+    if (const auto failure = attempt([&] {
+            run_->check = std::make_unique<CollectionCheck>(std::move(options), std::move(lists),
+                                                            cache_ ? cache_->ifOpen() : nullptr);
+        })) {
+        run_.reset();
+        setRunning(false);
+        emit checkEnded();
+        reportFailure(QStringLiteral("The check could not start: %1").arg(*failure));
+        return;
+    }
     progressTimer_->start();
     showProgress();
 }
