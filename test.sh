@@ -35,7 +35,7 @@ if [[ ! -f "$SANITIZE_DIR/build.ninja" ]]; then
     cmake -S "$ROOT" -B "$SANITIZE_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
         -DKELVO_SANITIZE=ON
 fi
-cmake --build "$SANITIZE_DIR" --target romheader/all checksumlists/all hashcache/all collection/all windowkit/all checksumwin/all headerwin/all \
+cmake --build "$SANITIZE_DIR" --target romheader/all checksumlists/all hashcache/all collection/all windowkit/all checksumwin/all headerwin/all collectionwin/all \
     listwin/all
 sanitized=0
 (cd "$SANITIZE_DIR" && ctest --output-on-failure --timeout 600 -j"$(nproc)" -L '^(core|window)$' \

@@ -1,9 +1,10 @@
 #include "app/artwork.h"
-#include "checksumwin/loadedlists.h"
-#include "headerwin/headerwindow.h"
-#include "windowkit/windowkit.h"
-#include "listwin/romlistwindow.h"
 #include "app/commandline.h"
+#include "checksumwin/loadedlists.h"
+#include "collectionwin/headerhookup.h"
+#include "headerwin/headerwindow.h"
+#include "listwin/romlistwindow.h"
+#include "windowkit/windowkit.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -40,7 +41,8 @@ struct Options {
         parser.addOption(dat);
         parser.addPositionalArgument(
             QStringLiteral("PATH"),
-            QStringLiteral("An image to open as if clicked, or a directory to start in."),
+            QStringLiteral("An image to open as if clicked, a directory to start in, or a .zip "
+                           "archive to check in the Check Collection window."),
             QStringLiteral("[PATH]"));
     }
 };
@@ -88,6 +90,7 @@ int main(int argc, char* argv[]) {
     window.setLoadedLists(&lists);
     window.setListWindowFactory(
         [&lists](QWidget* owner) { return new kelvo::RomListWindow(owner, &lists); });
+    kelvo::attachCollectionWindow(window, &lists);
     // The lists are read once the window is on the screen.
     lists.startAfterFirstFrame(&window);
     window.show();

@@ -1,9 +1,11 @@
-// Renders both windows and the Checksum Lists dialog, showing sample images
+// Renders the windows and the Checksum Lists dialog, showing sample images
 // held against a sample list, to PNG files for the documentation:
 //   kelvo-screenshots OUTPUT_DIRECTORY
 #include "app/artwork.h"
 #include "checksumwin/checksumlistsdialog.h"
 #include "checksumwin/loadedlists.h"
+#include "collectionwin/collectionwindow.h"
+#include "collectionwin/headerhookup.h"
 #include "headerwin/headerwindow.h"
 #include "headerwin/imagedetailsdialog.h"
 #include "listwin/romlistwindow.h"
@@ -89,6 +91,16 @@ int main(int argc, char* argv[]) {
     writeSample(roms + "/racer.agb", "RACER", "ARCP", "7Z", 16777216);
     writeSample(roms + "/homebrew.bin", "HOMEBREW", "AHBE", "00", 3000000);
     writeSample(roms + "/demo.bin", "DEMO", "ADME", "01", 1048576);
+    // Below the header window's directory: the collection check shows them.
+    writeSample(roms + "/europe/sample.gba", "SAMPLE TITLE", "AXYJ", "01", 4194304);
+    writeSample(roms + "/japan/puzzle2.gba", "PUZZLE QUEST", "BPQJ", "08", 8388608);
+    if (QFile broken(roms + "/japan/puzzle2.gba"); broken.open(QIODevice::ReadWrite)) {
+        broken.seek(kelvo::kCheckOffset); // a header whose check byte is off by one
+        char check = 0;
+        broken.getChar(&check);
+        broken.seek(kelvo::kCheckOffset);
+        broken.putChar(char(check + 1));
+    }
     QDir::setCurrent(roms);
     const QString datFile = samples.filePath(QStringLiteral("homebrew.dat"));
     writeList(datFile, roms + "/sample.gba", "Sample Title (World)");
@@ -104,6 +116,7 @@ int main(int argc, char* argv[]) {
     header.setLoadedLists(&lists);
     header.setListWindowFactory(
         [&lists](QWidget* owner) { return new kelvo::RomListWindow(owner, &lists); });
+    kelvo::attachCollectionWindow(header, &lists);
     header.show();
     lists.start();
     (void)QTest::qWaitForWindowExposed(&header);
@@ -141,5 +154,13 @@ int main(int argc, char* argv[]) {
         listNames->setChecked(true);
     QTest::mouseClick(list->findChild<QPushButton*>(QStringLiteral("cmdMake")), Qt::LeftButton);
     ok = save(list, output + QStringLiteral("/list-window.png")) && ok;
+
+    header.showCollectionWindow();
+    auto* collection = qobject_cast<kelvo::CollectionWindow*>(header.collectionWindow());
+    (void)QTest::qWaitForWindowExposed(collection);
+    collection->checkPath(QFile::encodeName(roms).toStdString());
+    (void)QTest::qWaitFor([collection] { return !collection->busy(); }, 20000);
+    QTest::qWait(50); // the layout takes the progress row away
+    ok = save(collection, output + QStringLiteral("/collection-window.png")) && ok;
     return ok ? 0 : 1;
 }

@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     kelvo::bench::registerCliBenchmarks();
     kelvo::bench::registerVerifyBenchmarks();
     kelvo::bench::registerCollectionBenchmarks();
+    kelvo::bench::registerCollectionWindowBenchmarks();
     benchmark::AddCustomContext("qt_platform", QGuiApplication::platformName().toStdString());
     benchmark::AddCustomContext("size", kelvo::bench::smokeRun() ? "smoke" : "full");
 

@@ -29,6 +29,7 @@ void registerChecksumListBenchmarks();
 void registerCliBenchmarks();
 void registerVerifyBenchmarks();
 void registerCollectionBenchmarks();
+void registerCollectionWindowBenchmarks();
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when it goes.

@@ -44,6 +44,10 @@ struct CheckOptions {
     // so a window can post itself one event and drain the queue then. Must
     // not call back into the check.
     std::function<void()> rowsWaiting;
+    // The walk and the workers run at a lower priority than the thread that
+    // started them (ten nice steps), so a window's thread, which only
+    // receives rows, is served at once while every core hashes.
+    bool background = false;
 };
 
 struct CheckProgress {

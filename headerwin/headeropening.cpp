@@ -1,11 +1,11 @@
 // The header window's ways in from outside: a path the program is started
 // with, a file or directory dropped on the window, and a drive that goes away.
+#include "headerwin/headerwindow.h"
 #include "windowkit/browsing.h"
 #include "windowkit/directorylist.h"
 #include "windowkit/drivelist.h"
 #include "windowkit/failure.h"
 #include "windowkit/filelist.h"
-#include "headerwin/headerwindow.h"
 #include "windowkit/opening.h"
 #include "windowkit/windowkit.h"
 
@@ -13,9 +13,25 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace kelvo {
+
+namespace {
+
+// A .zip archive (any case) the Check Collection window would check; a
+// hidden one is left alone as hidden images are.
+bool isArchiveName(const std::string& name) {
+    if (name.size() <= 4 || name.starts_with('.'))
+        return false;
+    std::string ending = name.substr(name.size() - 4);
+    for (char& c : ending)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ending == ".zip";
+}
+
+} // namespace
 
 void HeaderWindow::openPath(const std::string& path) {
     bool selected = false;
@@ -26,6 +42,11 @@ void HeaderWindow::openPath(const std::string& path) {
             return;
         }
         const std::string name = baseName(target);
+        if (collectionWindowFactory_ && isArchiveName(name)) {
+            showCollectionWindow();
+            emit collectionCheckAsked(target);
+            return;
+        }
         browseTo(*Drive1, *Dir1, std::filesystem::path(target).parent_path().native());
         if (!File1->wouldList(name)) {
             throw FileError(FileError::Kind::InvalidName, "open", target,
@@ -66,7 +87,8 @@ void HeaderWindow::openPaths(const std::vector<std::string>& paths) {
 
 std::optional<DroppedPath> HeaderWindow::acceptedDrop(const QMimeData* data) const {
     auto dropped = droppedPath(data);
-    if (dropped && dropped->kind == PathKind::File && !File1->wouldList(baseName(dropped->path)))
+    if (dropped && dropped->kind == PathKind::File && !File1->wouldList(baseName(dropped->path)) &&
+        !(collectionWindowFactory_ && isArchiveName(baseName(dropped->path))))
         return std::nullopt;
     return dropped;
 }

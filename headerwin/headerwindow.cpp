@@ -331,6 +331,12 @@ void HeaderWindow::createMenus() {
     listWindowAction_->setObjectName(QStringLiteral("actListWindow"));
     listWindowAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     listWindowAction_->setEnabled(false);
+    collectionWindowAction_ = file->addAction(QStringLiteral("Check Collection..."), this, [this] {
+        guarded([this] { showCollectionWindow(); });
+    });
+    collectionWindowAction_->setObjectName(QStringLiteral("actCheckCollection"));
+    collectionWindowAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    collectionWindowAction_->setEnabled(false);
     checksumListsAction_ = file->addAction(QStringLiteral("Checksum Lists..."), this,
                                            [this] { guarded([this] { showChecksumLists(); }); });
     checksumListsAction_->setObjectName(QStringLiteral("actChecksumLists"));
@@ -387,6 +393,28 @@ void HeaderWindow::showListWindow() {
     listWindow_->show();
     listWindow_->raise();
     listWindow_->activateWindow();
+}
+
+void HeaderWindow::setCollectionWindowFactory(ListWindowFactory factory) {
+    collectionWindowFactory_ = std::move(factory);
+    collectionWindowAction_->setEnabled(bool(collectionWindowFactory_));
+}
+
+void HeaderWindow::showCollectionWindow() {
+    if (!collectionWindowFactory_)
+        return;
+    if (!collectionWindow_) {
+        collectionWindow_ = collectionWindowFactory_(this);
+        // Closing it discards it, and with it a check still running.
+        collectionWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    collectionWindow_->show();
+    collectionWindow_->raise();
+    collectionWindow_->activateWindow();
+}
+
+std::string HeaderWindow::currentDirectory() const {
+    return Dir1->Path();
 }
 
 void HeaderWindow::refreshLists() {

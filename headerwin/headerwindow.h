@@ -51,6 +51,18 @@ public:
     // The ROM list window while it exists (shown or hidden), else nullptr.
     [[nodiscard]] QWidget* listWindow() const { return listWindow_; }
 
+    // Makes the Check Collection window, owned by the window passed in; the
+    // program wires it up as it does the ROM list window. With it, File >
+    // Check Collection... opens it, and a .zip archive opened or dropped is
+    // checked there.
+    void setCollectionWindowFactory(ListWindowFactory factory);
+    // Shows the Check Collection window, creating it on first use or after it was closed.
+    void showCollectionWindow();
+    // The Check Collection window while it exists, else nullptr.
+    [[nodiscard]] QWidget* collectionWindow() const { return collectionWindow_; }
+    // The directory the lists show.
+    [[nodiscard]] std::string currentDirectory() const;
+
     // The checksum lists the program holds images against, which outlive
     // the window. While any is configured the window shows a List row
     // below the IMAGE INFO group with the shown image's standing in them;
@@ -66,7 +78,8 @@ public:
 
     // Opens what the program was started with or what was dropped on it: an
     // image as if the user had clicked it in the file list (the lists go to
-    // its directory first), a directory as if the user had browsed there.
+    // its directory first), a directory as if the user had browsed there,
+    // a .zip archive in the Check Collection window (when there is one).
     // A failure is reported with the path and the reason.
     void openPath(const std::string& path);
     // Opens the first of `paths` and names the others in one message.
@@ -83,11 +96,14 @@ public:
 signals:
     // A failure was shown to the user; carries the message text.
     void failureReported(const QString& message);
+    // A .zip archive was opened or dropped: the Check Collection window,
+    // shown by now, is to check `path` (absolute) alone.
+    void collectionCheckAsked(const std::string& path);
 
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    // One image file or one directory is taken, as openPath takes it.
+    // One image file, archive or directory is taken, as openPath takes it.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -214,6 +230,9 @@ private:
     ListWindowFactory listWindowFactory_;
     QPointer<QWidget> listWindow_;
     QAction* listWindowAction_ = nullptr;
+    ListWindowFactory collectionWindowFactory_;
+    QPointer<QWidget> collectionWindow_;
+    QAction* collectionWindowAction_ = nullptr;
     QAction* imageDetailsAction_ = nullptr;
     QAction* repairAction_ = nullptr;
     QAction* trimAction_ = nullptr;

@@ -8,6 +8,10 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <mutex>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -162,6 +166,31 @@ TEST_F(CollectionTest, ProgressEndsAtTheTotals) {
     EXPECT_EQ(progress.bytesTotal, 4096 + 100 + std::filesystem::file_size(path("z.zip")));
     EXPECT_EQ(check.take().rows.size(), 4u);
     EXPECT_GE(told, 1);
+}
+
+// A check in the background runs its threads ten nice steps below the
+// caller's (a window's thread is served first); otherwise at the caller's.
+TEST_F(CollectionTest, BackgroundThreadsYieldToTheCaller) {
+    write("a.gba", image(4096, 0));
+    const int caller = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
+    for (const bool background : {false, true}) {
+        std::mutex mutex;
+        std::vector<int> seen; // the nice value of each thread that told
+        CheckOptions options;
+        options.paths = {dir()};
+        options.background = background;
+        options.rowsWaiting = [&] {
+            const std::lock_guard lock(mutex);
+            seen.push_back(::getpriority(PRIO_PROCESS, id_t(::gettid())));
+        };
+        CollectionCheck check(options, {}, nullptr);
+        check.wait();
+        const std::lock_guard lock(mutex);
+        ASSERT_FALSE(seen.empty());
+        for (const int nice : seen)
+            EXPECT_EQ(nice, background ? std::min(caller + 10, 19) : caller)
+                << (background ? "in the background" : "in the foreground");
+    }
 }
 
 // Cancel stops at once, keeps the rows made and never hangs.

@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
-#include "windowkit/filelist.h"
 #include "romheader/romheader.h"
+#include "windowkit/filelist.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
@@ -152,8 +152,8 @@ QString unframedControls(QWidget* window) {
         if (!(group || qobject_cast<QAbstractButton*>(control) ||
               qobject_cast<QComboBox*>(control) || qobject_cast<QLineEdit*>(control) ||
               qobject_cast<QAbstractScrollArea*>(control)) ||
-            control->window() != window || control->objectName().isEmpty() ||
-            control->objectName().startsWith("qt_"))
+            control->window() != window || !control->isVisible() || // hidden: drawn nowhere
+            control->objectName().isEmpty() || control->objectName().startsWith("qt_"))
             continue;
         QRect frame = control->rect();
         if (auto* box = qobject_cast<QCheckBox*>(control)) {
