@@ -9,6 +9,7 @@
 #include "headerwin/headerwindow.h"
 #include "headerwin/imagedetailsdialog.h"
 #include "listwin/romlistwindow.h"
+#include "romheader/imageedit.h"
 #include "romheader/imageinfo.h"
 #include "romheader/imagescan.h"
 #include "romheader/romheader.h"
@@ -32,6 +33,8 @@ namespace {
 void writeSample(const QString& path, const char* title, const char* gameCode, const char* maker,
                  qint64 size) {
     QByteArray head(0xC0, '\0');
+    // A dump has the console's boot logo; without it every row would read "logo invalid".
+    std::memcpy(head.data() + kelvo::kLogoOffset, kelvo::kBootLogo.data(), kelvo::kLogoLength);
     std::memcpy(head.data() + kelvo::kTitleOffset, title,
                 std::min<std::size_t>(std::strlen(title), 12));
     std::memcpy(head.data() + kelvo::kGameTypeOffset, gameCode, 4);
