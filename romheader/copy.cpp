@@ -29,6 +29,7 @@ using namespace posix;
 
 // The most copied between two looks at progress and termination signals.
 constexpr off_t kCopyChunk = off_t{4} << 20;
+constexpr off_t kProbeChunk = off_t{64} << 10;
 
 // Answers meaning "this file system (or kernel) cannot do that here", as
 // opposed to a failure of the operation itself: the caller tries the next way.
@@ -231,8 +232,11 @@ private:
     void copyToTheEnd() {
         // copy_file_range answers 0 at once for such files; plain reads do not.
         kernelCopies_ = false;
-        for (;;) {
-            const ssize_t n = copyChunk(length_, kCopyChunk);
+        // Nearly every file ends where its size says, so the first read is
+        // small: a full chunk's buffer costs more to clear than the copy of
+        // a sparse image takes.
+        for (off_t chunk = kProbeChunk;; chunk = kCopyChunk) {
+            const ssize_t n = copyChunk(length_, chunk);
             if (n == 0)
                 return;
             if (n > 0)
@@ -281,7 +285,8 @@ private:
             // and writes take over and tell the end of the source apart.
             kernelCopies_ = false;
         }
-        buffer_.resize(static_cast<std::size_t>(kCopyChunk));
+        if (buffer_.size() < static_cast<std::size_t>(length))
+            buffer_.resize(static_cast<std::size_t>(length));
         const ssize_t n = ::pread(from_, buffer_.data(), static_cast<std::size_t>(length), at);
         if (n < 0 && errno == EINTR)
             return -1;
