@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -187,6 +188,12 @@ ssize_t copy_file_range(int from, off64_t* fromOffset, int to, off64_t* toOffset
     KELVO_FAIL_IF_ARMED("copy_file_range");
     static auto* const real = next<decltype(copy_file_range)>("copy_file_range");
     return real(from, fromOffset, to, toOffset, size, flags);
+}
+
+int flock(int fd, int operation) noexcept {
+    KELVO_FAIL_IF_ARMED("flock");
+    static auto* const real = next<decltype(flock)>("flock");
+    return real(fd, operation);
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept {

@@ -13,8 +13,8 @@ namespace kelvo::test {
 // While alive, each call to `call` fails with `error` without being made:
 // "renameat2", "rename", "link", "linkat", "write", "fsync" (of a file),
 // "fsync_directory", "copy_file_range", "O_TMPFILE" for an open that asks
-// for an unnamed file, "open_directory" for an open with O_DIRECTORY, or
-// "FICLONE" for the ioctl that clones a file. `before` runs first, at every
+// for an unnamed file, "open_directory" for an open with O_DIRECTORY,
+// "FICLONE" for the ioctl that clones a file, or "flock". `before` runs first, at every
 // failure, with the faults held off (so it may make the same call). An
 // `error` of 0 fails nothing: the call is made after `before`.
 class SyscallFault {
