@@ -11,6 +11,7 @@
 #include "windowkit/drivelist.h"
 #include "windowkit/failure.h"
 #include "windowkit/filelist.h"
+#include "windowkit/sparingfusion.h"
 #include "windowkit/twipslayout.h"
 #include "windowkit/windowkit.h"
 
@@ -151,6 +152,7 @@ void HeaderWindow::createControls() {
     shownFileWatch_ = new DirectoryWatch(this, DirectoryWatch::Follow::Contents);
 
     Frame1 = makeNamed<QGroupBox>("Frame1", client, QStringLiteral("IMAGE INFO"));
+    drawGroupFrameInBands(Frame1);
     Label1 = makeCaption("Label1", "Header", Frame1);
     txtheader = makeNamed<QLineEdit>("txtheader", Frame1);
     // The validator keeps the title to 12 characters: a maximum length would

@@ -1,6 +1,6 @@
 #include "windowkit/wholeframe.h"
 
-#include "windowkit/groovecache.h"
+#include "windowkit/sparingfusion.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -18,7 +18,7 @@ namespace kelvo {
 void paintWholeFrame(QFrame* frame, const QStyleOptionFrame& option);
 
 // A list view whose frame is drawn whole at every scale, and whose scroll
-// bars' grooves are drawn from a cache (groovecache.h); the browsing lists
+// bars' grooves are drawn from a cache (sparingfusion.h); the browsing lists
 // derive from it.
 class WholeFrameListView : public QListView {
     Q_OBJECT

@@ -843,6 +843,16 @@ void HeaderWindowTest::framesDrawnWhole() {
     clickFile("sample.gba"); // the buttons enabled, the title box filled
     const QString unframed = unframedControls(window.get());
     QVERIFY2(unframed.isEmpty(), qPrintable(unframed));
+
+    // The group's frame is drawn in bands (sparingfusion.h), no row twice or
+    // left out: it must look as the style draws it whole.
+    auto* group = child<QGroupBox>("Frame1");
+    QStyle* own = group->style();
+    const QImage ours = group->grab().toImage();
+    group->setStyle(QApplication::style());
+    const QImage styles = group->grab().toImage();
+    group->setStyle(own);
+    QCOMPARE(ours, styles);
 }
 
 void HeaderWindowTest::tabOrderFollowsTheLayout() {

@@ -1,7 +1,8 @@
-#include "windowkit/groovecache.h"
+#include "windowkit/sparingfusion.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QGroupBox>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QPointer>
@@ -10,6 +11,7 @@
 #include <QStyleFactory>
 #include <QStyleOptionSlider>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -17,9 +19,42 @@ namespace kelvo {
 
 namespace {
 
-class GrooveCachingStyle : public QProxyStyle {
+// The engine hands a fill of 96 rows or more to its thread pool.
+constexpr int kBandRows = 64;
+
+// Calls `draw` for each band of `area` shorter than that, the painter
+// clipped to it. Neighbouring bands share their edge, rounded alike, so
+// every pixel is drawn once, as in one call. Only for filled shapes: a line
+// clipped at a band's edge can gain or lose its end pixel there, and Fusion
+// sets clips of its own to draw a scroll bar's slider.
+template <typename Draw> void inBands(QPainter* painter, const QRect& area, Draw&& draw) {
+    const int band = std::max(1, int(kBandRows / painter->device()->devicePixelRatio()));
+    if (area.height() <= band) {
+        draw();
+        return;
+    }
+    for (int top = area.top(); top <= area.bottom(); top += band) {
+        painter->save();
+        painter->setClipRect(QRect(area.left(), top, area.width(), band), Qt::IntersectClip);
+        draw();
+        painter->restore();
+    }
+}
+
+class SparingFusionStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameGroupBox) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        // A small picture stretched over the frame.
+        inBands(painter, option->rect,
+                [&] { QProxyStyle::drawPrimitive(element, option, painter, widget); });
+    }
 
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
                             QPainter* painter, const QWidget* widget) const override {
@@ -69,20 +104,33 @@ private:
     }
 };
 
+// Fusion with the grooves cached and group frames drawn in bands, or null
+// when `widget`'s style is another. One for the application: a widget does
+// not own the style it is given.
+QStyle* sparingFusion(const QWidget* widget) {
+    const QStyle* style = widget->style();
+    if (std::strcmp(style->metaObject()->className(), "QFusionStyle") != 0)
+        return nullptr;
+    static QPointer<QStyle> shared;
+    if (!shared) {
+        shared = new SparingFusionStyle(QStyleFactory::create(style->name()));
+        shared->setParent(QCoreApplication::instance());
+    }
+    return shared;
+}
+
 } // namespace
 
 void cacheScrollBarGrooves(QAbstractScrollArea* area) {
-    const QStyle* style = area->style();
-    if (std::strcmp(style->metaObject()->className(), "QFusionStyle") != 0)
-        return;
-    // One for the application: a widget does not own the style it is given.
-    static QPointer<QStyle> shared;
-    if (!shared) {
-        shared = new GrooveCachingStyle(QStyleFactory::create(style->name()));
-        shared->setParent(QCoreApplication::instance());
+    if (QStyle* style = sparingFusion(area)) {
+        area->verticalScrollBar()->setStyle(style);
+        area->horizontalScrollBar()->setStyle(style);
     }
-    area->verticalScrollBar()->setStyle(shared);
-    area->horizontalScrollBar()->setStyle(shared);
+}
+
+void drawGroupFrameInBands(QGroupBox* box) {
+    if (QStyle* style = sparingFusion(box))
+        box->setStyle(style);
 }
 
 } // namespace kelvo
