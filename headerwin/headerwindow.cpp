@@ -1,6 +1,7 @@
 #include "headerwin/headerwindow.h"
 
 #include "checksumwin/imagecheck.h"
+#include "headerwin/bannerlabel.h"
 #include "headerwin/elidedlabel.h"
 #include "headerwin/wrappingbutton.h"
 #include "romheader/imageinfo.h"
@@ -143,8 +144,7 @@ void HeaderWindow::createControls() {
     cmdEdit = makeNamed<QPushButton>("cmdEdit", client, QStringLiteral("Edit Header"));
     cmdRen =
         makeNamed<WrappingButton>("cmdRen", client, QStringLiteral("Rename File To ROM Title"), 2);
-    Image1 = makeNamed<QLabel>("Image1", client);
-    Image1->setScaledContents(true);
+    Image1 = makeNamed<BannerLabel>("Image1", client);
     Image1->setAccessibleName(QStringLiteral("Kelvo-GBA banner"));
     cmdExit = makeNamed<QPushButton>("cmdExit", client, QStringLiteral("Exit"));
     cmdEdit->setEnabled(false);
