@@ -1,5 +1,6 @@
 #include "app/artwork.h"
 #include "app/commandline.h"
+#include "app/startheap.h"
 #include "checksumwin/loadedlists.h"
 #include "collectionwin/headerhookup.h"
 #include "headerwin/headerwindow.h"
@@ -71,6 +72,7 @@ int main(int argc, char* argv[]) {
         line.parser.showVersion();
     }
 
+    kelvo::prepareStartHeap();
     QApplication app(commandLine.qtArgc(), commandLine.qtArgv());
     QApplication::setDesktopFileName(QStringLiteral("kelvo-gba"));
     QApplication::setWindowIcon(kelvo::windowIcon());
