@@ -6,8 +6,9 @@
 // from what the header window adds.
 //
 // The header window's timed runs have a 3,700-entry checksum list configured,
-// as a collector's would: the lists are read after the first frame, so they
-// must cost the start nothing. Its memory is taken from a fourth run with no
+// as a collector's would: the lists are read after the first frame, which is
+// where the probe leaves, so all they may cost the start is what knowing of
+// them takes (the List row). Its memory is taken from a fourth run with no
 // list, the window alone.
 #include "benchsupport.h"
 
