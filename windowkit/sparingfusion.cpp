@@ -19,7 +19,9 @@ namespace kelvo {
 
 namespace {
 
-// The engine hands a fill of 96 rows or more to its thread pool.
+// The engine hands a fill of 96 spans or more to its thread pool: the rows
+// of a shape, or the pixels of a line.
+constexpr int kEngineSlice = 96;
 constexpr int kBandRows = 64;
 
 // Calls `draw` for each band of `area` shorter than that, the painter
@@ -90,17 +92,59 @@ private:
         QPixmap pixmap;
         if (QPixmapCache::find(key, &pixmap))
             return pixmap;
-        pixmap = QPixmap(bar.rect.size() * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
+        // Along its length a groove is the same but for its ends, where the
+        // arrow buttons are. Its lines run its whole length, and one longer
+        // than the engine's slice would start the thread pool: a long groove
+        // is drawn short and lengthened by copying its middle.
+        const bool horizontal = bar.orientation == Qt::Horizontal;
+        const QSize size = bar.rect.size();
+        const int length = horizontal ? size.width() : size.height();
+        const int end = (horizontal ? size.height() : size.width()) + 4; // a button and more
+        const int drawn = 2 * end + 2;
+        const bool lengthen = drawn < length && drawn * ratio < kEngineSlice;
         QStyleOptionSlider only(bar);
-        only.rect = QRect(QPoint(), bar.rect.size());
+        only.rect = QRect(QPoint(), lengthen ? (horizontal ? QSize(drawn, size.height())
+                                                           : QSize(size.width(), drawn))
+                                             : size);
         only.subControls = SC_ScrollBarGroove;
+        QImage image(only.rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
         QProxyStyle::drawComplexControl(CC_ScrollBar, &only, &painter, widget);
         painter.end();
+        if (lengthen)
+            image = lengthened(image, horizontal, int(length * ratio), int(end * ratio));
+        pixmap = QPixmap::fromImage(std::move(image));
         QPixmapCache::insert(key, pixmap);
         return pixmap;
+    }
+
+    // `image` (of a groove) `length` device pixels long: its first and last
+    // `end` pixels as they are, the middle repeated between them.
+    static QImage lengthened(const QImage& image, bool horizontal, int length, int end) {
+        QImage out(horizontal ? QSize(length, image.height()) : QSize(image.width(), length),
+                   image.format());
+        out.setDevicePixelRatio(image.devicePixelRatio());
+        if (horizontal) {
+            const int drawn = image.width();
+            for (int y = 0; y < image.height(); ++y) {
+                const auto* from = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+                auto* to = reinterpret_cast<QRgb*>(out.scanLine(y));
+                std::copy(from, from + end, to);
+                std::fill(to + end, to + length - end, from[end]);
+                std::copy(from + drawn - end, from + drawn, to + length - end);
+            }
+        } else {
+            const int drawn = image.height();
+            const auto row = [&image](int y) { return image.constScanLine(y); };
+            const auto bytes = std::size_t(image.bytesPerLine());
+            for (int y = 0; y < length; ++y) {
+                const int from = y < end ? y : y >= length - end ? drawn - (length - y) : end;
+                std::memcpy(out.scanLine(y), row(from), bytes);
+            }
+        }
+        return out;
     }
 };
 
