@@ -6,7 +6,8 @@
 //   scroll step of a list repaints its scroll bar, and on a busy machine that
 //   wait costs about as much as drawing the rows. The groove looks the same
 //   whatever the bar shows, so it is drawn once per size and palette and
-//   copied from there;
+//   copied from there. Its lines run the bar's length, so a long one is
+//   drawn short and lengthened by copying its middle;
 // - it stretches a small picture over a group box's frame. Drawn in bands
 //   shorter than the engine's slice, the frame comes out the same, and the
 //   header window's first frame starts no threads to draw it.
