@@ -22,7 +22,9 @@ namespace {
 // The engine hands a fill of 96 spans or more to its thread pool: the rows
 // of a shape, or the pixels of a line.
 constexpr int kEngineSlice = 96;
-constexpr int kBandRows = 64;
+// Bands a little shorter, so that rounding at a fractional scale never makes
+// one 96 rows; each band draws the whole frame clipped, so they are few.
+constexpr int kBandRows = 90;
 
 // Calls `draw` for each band of `area` shorter than that, the painter
 // clipped to it. Neighbouring bands share their edge, rounded alike, so
