@@ -9,10 +9,12 @@
 
 #include <QAbstractListModel>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace kelvo {
@@ -25,6 +27,22 @@ constexpr int kDepthRole = Qt::UserRole + 1;
 class IndentDelegate : public ListItemDelegate {
 public:
     IndentDelegate(int indent, QObject* parent) : ListItemDelegate(parent), indent_(indent) {}
+
+    // No row is wider than the list, room kept for its scroll bar, so a
+    // longer name is elided. The rows are of one size, which QListView takes
+    // from the last: a long name last (an open directory with none below
+    // it) had made the list scroll sideways, while the same name higher up
+    // was elided.
+    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const override {
+        QSize size = ListItemDelegate::sizeHint(option, index);
+        if (const auto* list = qobject_cast<const QAbstractScrollArea*>(option.widget)) {
+            const int room = list->maximumViewportSize().width() -
+                             list->verticalScrollBar()->sizeHint().width();
+            size.setWidth(std::max(1, std::min(size.width(), room)));
+        }
+        return size;
+    }
 
 private:
     [[nodiscard]] int indent(const QModelIndex& index) const override {
@@ -199,6 +217,12 @@ int DirectoryList::ListCount() const {
 
 std::string DirectoryList::entryPath(int index) const {
     return model_->entryPath(index);
+}
+
+void DirectoryList::resizeEvent(QResizeEvent* event) {
+    WholeFrameListView::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width())
+        scheduleDelayedItemsLayout();
 }
 
 void DirectoryList::keyPressEvent(QKeyEvent* event) {

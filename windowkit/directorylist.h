@@ -52,6 +52,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // A row is kept to the list's width: a new width lays them out again.
+    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 

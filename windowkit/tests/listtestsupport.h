@@ -32,15 +32,22 @@ inline void makeFiles(const QString& directory, const QStringList& names) {
 
 // Qt's own item delegate, each row shifted right as far as `own` sizes it
 // wider (the directory list's indent): the rows as the style draws them.
+// Measured with no view: the directory list keeps a row to the list's width.
 class StyleRows : public QStyledItemDelegate {
 public:
     explicit StyleRows(const QAbstractItemDelegate* own) : own_(own) {}
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         QStyleOptionViewItem shifted(option);
-        shifted.rect.setLeft(option.rect.left() + own_->sizeHint(option, index).width() -
-                             QStyledItemDelegate::sizeHint(option, index).width());
+        QStyleOptionViewItem measured(option);
+        measured.widget = nullptr;
+        shifted.rect.setLeft(option.rect.left() + own_->sizeHint(measured, index).width() -
+                             QStyledItemDelegate::sizeHint(measured, index).width());
         QStyledItemDelegate::paint(painter, shifted, index);
+    }
+    // Laid out as the view lays its own rows out.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return own_->sizeHint(option, index);
     }
 
 private:

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -261,19 +262,29 @@ void DirectoryListTest::startsAtWorkingDirectory() {
 
 void DirectoryListTest::rowsAreDrawnAsTheStyleDrawsThem_data() {
     QTest::addColumn<bool>("rightToLeft");
-    QTest::newRow("left to right") << false;
-    QTest::newRow("right to left") << true;
+    QTest::addColumn<bool>("longestLast");
+    QTest::newRow("left to right") << false << false;
+    QTest::newRow("right to left") << true << false;
+    QTest::newRow("open directory with a long name and none below it") << false << true;
 }
 
 void DirectoryListTest::rowsAreDrawnAsTheStyleDrawsThem() {
     QFETCH(bool, rightToLeft);
+    QFETCH(bool, longestLast);
 
+    if (longestLast) {
+        const QString name = QStringLiteral("A Directory Named Longer Than The List Is Wide");
+        QVERIFY(QDir(tmp_->path()).mkdir(name));
+        list_->setPath(dir_ + "/" + name.toStdString());
+    }
     list_->setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
     list_->resize(120, 400); // the deepest names elided
     list_->activateWindow();
     list_->setFocus();
     QVERIFY(QTest::qWaitForWindowActive(list_.get()));
 
+    // Laid out again at the new width: a long name is elided, not scrolled.
+    QTRY_VERIFY(!list_->horizontalScrollBar()->isVisible());
     const auto [ours, styles] = kelvo::test::rowsBothWays(list_.get());
     QCOMPARE(ours, styles);
 }
