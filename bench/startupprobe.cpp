@@ -53,7 +53,8 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && !seen_) {
             seen_ = true;
-            QMetaObject::invokeMethod(qApp, [] { leave(0); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp, [] { leave(0); }, Qt::QueuedConnection);
         }
         return QObject::eventFilter(watched, event);
     }

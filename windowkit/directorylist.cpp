@@ -37,8 +37,8 @@ public:
                                  const QModelIndex& index) const override {
         QSize size = ListItemDelegate::sizeHint(option, index);
         if (const auto* list = qobject_cast<const QAbstractScrollArea*>(option.widget)) {
-            const int room = list->maximumViewportSize().width() -
-                             list->verticalScrollBar()->sizeHint().width();
+            const int room =
+                list->maximumViewportSize().width() - list->verticalScrollBar()->sizeHint().width();
             size.setWidth(std::max(1, std::min(size.width(), room)));
         }
         return size;

@@ -6,8 +6,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <memory>
